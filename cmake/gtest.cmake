@@ -1,0 +1,25 @@
+# GoogleTest: the installed package natively; for the Windows cross-build the
+# sources Debian ships under /usr/src/googletest are built with the project.
+if(CMAKE_CROSSCOMPILING OR MF_GTEST_FROM_SOURCE)
+  set(MF_GTEST_SRC /usr/src/googletest CACHE PATH "GoogleTest sources")
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${MF_GTEST_SRC} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL SYSTEM)
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# mf_add_test(name SOURCES... LIBS...): one test binary, discovered by CTest.
+function(mf_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} mf_testsupport GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+endfunction()

@@ -1,0 +1,153 @@
+#include "common/dirs.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/alloc.h"
+#include "common/errors.h"
+#include "common/files.h"
+#include "common/msg.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+namespace mf {
+
+namespace paths {
+
+std::string install_dir_from_program(std::string program, char separator, bool lower_case) {
+    if (lower_case)
+        for (char& c : program) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    auto cut = program.rfind(separator);
+    if (cut == std::string::npos) return {};
+    program.resize(cut);
+    if (program.size() > 3) {
+        cut = program.rfind(separator);
+        if (cut != std::string::npos) program.resize(cut);
+    }
+    return program;
+}
+
+bool is_absolute_name(const std::string& name, char separator) {
+    auto is_sep = [separator](char c) { return c == separator || c == '\\'; };
+    if (name.empty()) return false;
+    if (is_sep(name[0])) return true;
+    if (name.size() >= 2 && name[0] == '.' && is_sep(name[1])) return true;
+    return name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':';
+}
+
+std::string join(const std::string& directory, const std::string& name, char separator) {
+    return directory + separator + name;
+}
+
+std::string native_separators(std::string path, char separator) {
+    if (separator != '\\')
+        for (char& c : path)
+            if (c == '\\') c = separator;
+    return path;
+}
+
+}  // namespace paths
+
+namespace {
+
+// A looked-up directory: 260 characters at most, empty means absent.
+struct DirectoryLookup {
+    bool done = false;
+    std::string value;
+    const char* result() const { return value.empty() ? nullptr : value.c_str(); }
+};
+
+constexpr size_t max_directory_length = 260;
+
+DirectoryLookup install_lookup, config_lookup, ramps_lookup;
+std::string machine_name_text;
+bool machine_name_done = false;
+char* found_file = nullptr;
+
+bool from_environment(const char* variable, DirectoryLookup& lookup) {
+    const char* value = std::getenv(variable);
+    if (!value) return false;
+    lookup.value.assign(value, std::min(std::strlen(value), max_directory_length));
+    return true;
+}
+
+}  // namespace
+
+const char* u_install_dir() {
+    if (!install_lookup.done) {
+        install_lookup.done = true;
+        if (!from_environment("HX_INSTALL_DIR", install_lookup)) {
+            install_lookup.value = paths::install_dir_from_program(
+                platform::program_path(), platform::path_separator(), !platform::paths_are_case_sensitive());
+            if (install_lookup.value.size() > max_directory_length) install_lookup.value.resize(max_directory_length);
+            u_sink("Install directory: %s\n", install_lookup.value.c_str());
+        }
+    }
+    return install_lookup.result();
+}
+
+const char* u_config_dir() {
+    if (!config_lookup.done) {
+        config_lookup.done = true;
+        if (!from_environment("HX_CONFIG_DIR", config_lookup)) {
+            if (const char* install = u_install_dir()) {
+                std::string candidate = paths::join(install, "cfg", platform::path_separator());
+                config_lookup.value = platform::is_directory(candidate) ? candidate : install;
+            }
+        }
+    }
+    return config_lookup.result();
+}
+
+const char* u_ramps_dir() {
+    if (!ramps_lookup.done) {
+        ramps_lookup.done = true;
+        if (!from_environment("HX_RAMPS_DIR", ramps_lookup)) {
+            if (const char* config = u_config_dir()) {
+                ramps_lookup.value = paths::join(config, "ramps", platform::path_separator());
+                if (!platform::is_directory(ramps_lookup.value)) platform::create_directory(ramps_lookup.value);
+            }
+        }
+    }
+    return ramps_lookup.result();
+}
+
+int32_t u_find_file(const char* name, const char** path) {
+    if (!name || !name[0]) return 0;
+    const char sep = platform::path_separator();
+    const std::string wanted = paths::native_separators(name, sep);
+
+    auto accept = [&](const std::string& candidate) -> int32_t {
+        char* copy = static_cast<char*>(u_malloc(candidate.size() + 1));
+        if (!copy) return ERR_NO_MEM;
+        std::memcpy(copy, candidate.c_str(), candidate.size() + 1);
+        if (!u_file_exists(copy)) {
+            u_free(copy);
+            return ERR_CANT_READ_FILE;
+        }
+        u_free(found_file);
+        found_file = copy;
+        *path = found_file;
+        return 0;
+    };
+
+    if (paths::is_absolute_name(wanted, sep)) return accept(wanted);
+    int32_t status = accept(paths::join(".", wanted, sep));
+    if (status != ERR_CANT_READ_FILE) return status;
+    const char* config = u_config_dir();
+    if (!config) return ERR_CANT_OPEN_FILE;
+    return accept(paths::join(config, wanted, sep));
+}
+
+const char* u_machine_name(int n) {
+    if (!machine_name_done) {
+        machine_name_done = true;
+        machine_name_text = platform::computer_name().substr(0, 15);
+        machine_name_text += '.';
+        machine_name_text += static_cast<char>('0' + n);
+    }
+    return machine_name_text.c_str();
+}
+
+}  // namespace mf

@@ -1,0 +1,42 @@
+#include "common/files.h"
+
+#include "common/errors.h"
+#include "common/msg.h"
+#include "platform/files.h"
+
+namespace mf {
+
+std::optional<std::u16string> u_wide_path(const char* path) {
+    if (!path || !path[0] || !path[1]) return std::nullopt;
+    auto unit_at = [path](size_t i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(path[i]) | (static_cast<unsigned char>(path[i + 1]) << 8));
+    };
+    char16_t mark = unit_at(0);
+    if (mark != 0xFEFF && mark != 0xFFFE) return std::nullopt;
+    std::u16string wide;
+    for (size_t i = 2;; i += 2) {
+        if (!path[i] && !path[i + 1]) break;
+        wide += unit_at(i);
+    }
+    return wide;
+}
+
+bool u_file_exists(const char* path) {
+    if (!path) return false;
+    if (auto wide = u_wide_path(path)) return platform::is_regular_file(*wide);
+    return path[0] != '\0' && platform::is_regular_file(std::string(path));
+}
+
+std::FILE* u_fopen(const char* path, const char* mode) {
+    if (!path) return nullptr;
+    if (auto wide = u_wide_path(path)) return platform::open_file(*wide, mode);
+    return platform::open_file(std::string(path), mode);
+}
+
+int32_t u_copy_file(const char* source, const char* destination) {
+    if (source && destination && platform::copy_file(source, destination)) return 0;
+    u_sink("u_copy_file failed: win_err = %d\n", platform::last_error());
+    return ERR_CANT_WRITE_FILE;
+}
+
+}  // namespace mf

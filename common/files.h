@@ -1,0 +1,26 @@
+// File tests, copying and opening, honouring the wide-path convention: a path
+// whose first two bytes, read as a little-endian 16-bit unit, are 0xFEFF or 0xFFFE
+// is a UTF-16 path starting right after them; any other path is a byte path.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace mf {
+
+// The UTF-16 path a wide-convention path carries, or nothing for a narrow path.
+// The UTF-16 text ends at the first zero unit.
+std::optional<std::u16string> u_wide_path(const char* path);
+
+// True only when the path names an existing regular file.
+bool u_file_exists(const char* path);
+
+// Opens a file with a stdio mode, narrow or wide by the convention.
+std::FILE* u_fopen(const char* path, const char* mode);
+
+// Copies source over destination. 0, or ERR_CANT_WRITE_FILE after the message
+// "u_copy_file failed: win_err = %d\n" with the system's error number.
+int32_t u_copy_file(const char* source, const char* destination);
+
+}  // namespace mf

@@ -1,0 +1,280 @@
+#include "datafile/data_file.h"
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "common/alloc.h"
+#include "common/bytes.h"
+#include "common/errors.h"
+#include "common/files.h"
+
+namespace mf {
+
+namespace {
+
+enum class FieldKind { NUM, LE32, TEXT, BYTES };
+
+struct FieldLayout {
+    FieldKind kind;
+    size_t offset;  // in the record
+    size_t width;   // of one element
+    size_t count;
+};
+
+#define MF_FIELD_SCALAR(kind, type, name) {FieldKind::kind, offsetof(data_header, name), sizeof(type), 1},
+#define MF_FIELD_ARRAY(kind, type, name, count) {FieldKind::kind, offsetof(data_header, name), sizeof(type), count},
+constexpr FieldLayout header_fields[] = {MF_DATA_HEADER_FIELDS(MF_FIELD_SCALAR, MF_FIELD_ARRAY)};
+#undef MF_FIELD_SCALAR
+#undef MF_FIELD_ARRAY
+
+using HeaderImage = std::array<unsigned char, long_header_size>;
+
+// Converts the record part of an image between the machine's order and the file's.
+// The conversion is its own inverse field by field, so one routine serves both ways.
+void convert_record_fields(unsigned char* record, bool to_file) {
+    for (const FieldLayout& f : header_fields) {
+        unsigned char* p = record + f.offset;
+        for (size_t i = 0; i < f.count; ++i, p += f.width) {
+            if (f.kind == FieldKind::NUM && f.width == 2) {
+                uint16_t v;
+                if (to_file) {
+                    std::memcpy(&v, p, 2);
+                    store_be16(p, v);
+                } else {
+                    v = load_be16(p);
+                    std::memcpy(p, &v, 2);
+                }
+            } else if ((f.kind == FieldKind::NUM || f.kind == FieldKind::LE32) && f.width == 4) {
+                const bool big = f.kind == FieldKind::NUM;
+                uint32_t v;
+                if (to_file) {
+                    std::memcpy(&v, p, 4);
+                    big ? store_be32(p, v) : store_le32(p, v);
+                } else {
+                    v = big ? load_be32(p) : load_le32(p);
+                    std::memcpy(p, &v, 4);
+                }
+            }
+        }
+    }
+}
+
+bool has_data(const intensity_array* a) { return a && a->data; }
+bool has_data(const data_array* a) { return a && a->data; }
+
+int64_t sample_count(const intensity_array& a) { return int64_t{a.width} * a.height * a.frames; }
+int64_t sample_count(const data_array& a) { return int64_t{a.width} * a.height; }
+
+// A descriptor whose shape is negative or exceeds its storage cannot be written.
+template <typename Array>
+bool shape_fits(const Array& a) {
+    return a.width >= 0 && a.height >= 0 && sample_count(a) >= 0 && sample_count(a) <= a.capacity;
+}
+
+void build_image(HeaderImage& image, int format, const sw_info* sw, const data_header* header,
+                 const intensity_array* intensity, const data_array* phase) {
+    static constexpr uint32_t magic[] = {0, data_file_magic1, data_file_magic2, data_file_magic3};
+    unsigned char* p = image.data();
+    store_be32(p + 0, magic[format]);
+    store_be16(p + 4, static_cast<uint16_t>(format));
+    store_be32(p + 6, format == 3 ? long_header_size : short_header_size);
+    if (sw) {
+        store_be16(p + 10, static_cast<uint16_t>(sw->type));
+        std::memcpy(p + 12, sw->name, sizeof sw->name);
+        store_be16(p + 42, static_cast<uint16_t>(sw->number1));
+        store_be16(p + 44, static_cast<uint16_t>(sw->number2));
+        store_be16(p + 46, static_cast<uint16_t>(sw->number3));
+    }
+    if (intensity) {
+        store_be16(p + 48, static_cast<uint16_t>(intensity->origin_x));
+        store_be16(p + 50, static_cast<uint16_t>(intensity->origin_y));
+        store_be16(p + 52, static_cast<uint16_t>(intensity->width));
+        store_be16(p + 54, static_cast<uint16_t>(intensity->height));
+        store_be16(p + 56, static_cast<uint16_t>(intensity->frames));
+        store_be16(p + 58, static_cast<uint16_t>(intensity->aux));
+        store_be32(p + 60, static_cast<uint32_t>(sample_count(*intensity) * 2));
+    }
+    if (phase) {
+        store_be16(p + 64, static_cast<uint16_t>(phase->origin_x));
+        store_be16(p + 66, static_cast<uint16_t>(phase->origin_y));
+        store_be16(p + 68, static_cast<uint16_t>(phase->width));
+        store_be16(p + 70, static_cast<uint16_t>(phase->height));
+        store_be32(p + 72, static_cast<uint32_t>(sample_count(*phase) * 4));
+    }
+    if (header) {
+        std::memcpy(p + data_header_file_offset, header, sizeof *header);
+        convert_record_fields(p + data_header_file_offset, true);
+    }
+}
+
+bool write_all(std::FILE* stream, const void* data, size_t size) {
+    return std::fwrite(data, 1, size, stream) == size;
+}
+
+int32_t write_intensity_block(std::FILE* stream, const intensity_array& a) {
+    constexpr size_t chunk = 32768;
+    u_buffer<unsigned char> buffer(chunk * 2);
+    if (!buffer) return ERR_NO_MEM;
+    const size_t total = static_cast<size_t>(sample_count(a));
+    for (size_t done = 0; done < total;) {
+        const size_t n = std::min(chunk, total - done);
+        for (size_t i = 0; i < n; ++i) store_be16(buffer.get() + 2 * i, static_cast<uint16_t>(a.data[done + i]));
+        if (!write_all(stream, buffer.get(), n * 2)) return ERR_CANT_WRITE_FILE;
+        done += n;
+    }
+    return 0;
+}
+
+int32_t write_phase_block(std::FILE* stream, const data_array& a) {
+    const size_t total = static_cast<size_t>(sample_count(a));
+    if (total == 0) return 0;
+    u_buffer<unsigned char> buffer(total * 4);
+    if (!buffer) return ERR_NO_MEM;
+    for (size_t i = 0; i < total; ++i) store_be32(buffer.get() + 4 * i, static_cast<uint32_t>(a.data[i]));
+    return write_all(stream, buffer.get(), total * 4) ? 0 : ERR_CANT_WRITE_FILE;
+}
+
+}  // namespace
+
+int data_file_format(const data_header* header) {
+    if (!header) return 1;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(header);
+    for (size_t i = format3_first_offset - data_header_file_offset; i < sizeof *header; ++i)
+        if (bytes[i] != 0) return 3;
+    return header->phase_res >= 2 ? 2 : 1;
+}
+
+int32_t write_data_stream(std::FILE* stream, const sw_info* sw, const data_header* header,
+                          const intensity_array* intensity, const data_array* phase) {
+    if (!has_data(intensity)) intensity = nullptr;
+    if (!has_data(phase)) phase = nullptr;
+    if (!intensity && !phase) return ERR_INVALID_PARAM;
+    if ((intensity && !shape_fits(*intensity)) || (phase && !shape_fits(*phase))) return ERR_INVALID_PARAM;
+    if (!stream) return ERR_CANT_WRITE_FILE;
+    if (std::fseek(stream, 0, SEEK_END) != 0) return ERR_CANT_WRITE_FILE;
+
+    const int format = data_file_format(header);
+    auto image = std::make_unique<HeaderImage>();
+    image->fill(0);
+    build_image(*image, format, sw, header, intensity, phase);
+    const size_t header_size = format == 3 ? long_header_size : short_header_size;
+    if (!write_all(stream, image->data(), header_size)) return ERR_CANT_WRITE_FILE;
+    if (intensity)
+        if (int32_t status = write_intensity_block(stream, *intensity)) return status;
+    if (phase)
+        if (int32_t status = write_phase_block(stream, *phase)) return status;
+    return 0;
+}
+
+int32_t write_data_file(const char* path, const sw_info* sw, const data_header* header,
+                        const intensity_array* intensity, const data_array* phase) {
+    std::FILE* stream = u_fopen(path, "wb");
+    if (!stream) return ERR_CANT_CREATE_FILE;
+    int32_t status = write_data_stream(stream, sw, header, intensity, phase);
+    // A full disk may only show when the buffered tail is flushed.
+    if (std::fclose(stream) != 0 && status == 0) status = ERR_CANT_WRITE_FILE;
+    return status;
+}
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+int32_t read_exact(std::FILE* f, void* data, size_t size) {
+    return std::fread(data, 1, size, f) == size ? 0 : ERR_PREMATURE_EOF;
+}
+
+int64_t remaining_bytes(std::FILE* f) {
+    long here = std::ftell(f);
+    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+    long end = std::ftell(f);
+    std::fseek(f, here, SEEK_SET);
+    return end < here ? -1 : end - here;
+}
+
+}  // namespace
+
+int32_t read_data_file(const char* path, sw_info* sw, data_header* header, intensity_array* intensity,
+                       data_array* phase) {
+    std::unique_ptr<std::FILE, FileCloser> file(u_fopen(path, "rb"));
+    if (!file) return ERR_CANT_OPEN_FILE;
+    auto image = std::make_unique<HeaderImage>();
+    image->fill(0);
+    unsigned char* p = image->data();
+    if (std::fread(p, 1, 10, file.get()) != 10) return ERR_NOT_A_DATA_FILE;
+    const uint32_t magic = load_be32(p);
+    const int format = static_cast<int16_t>(load_be16(p + 4));
+    const int32_t header_size = static_cast<int32_t>(load_be32(p + 6));
+    if (magic != data_file_magic1 && magic != data_file_magic2 && magic != data_file_magic3)
+        return ERR_NOT_A_DATA_FILE;
+    const int expected_format = magic == data_file_magic1 ? 1 : magic == data_file_magic2 ? 2 : 3;
+    if (format != expected_format || header_size != (format == 3 ? long_header_size : short_header_size))
+        return ERR_CORRUPT_DATA_FILE;
+    if (int32_t status = read_exact(file.get(), p + 10, static_cast<size_t>(header_size - 10))) return status;
+
+    intensity_array in{};
+    in.origin_x = static_cast<int16_t>(load_be16(p + 48));
+    in.origin_y = static_cast<int16_t>(load_be16(p + 50));
+    in.width = static_cast<int16_t>(load_be16(p + 52));
+    in.height = static_cast<int16_t>(load_be16(p + 54));
+    in.frames = static_cast<int16_t>(load_be16(p + 56));
+    in.aux = static_cast<int16_t>(load_be16(p + 58));
+    const int64_t intensity_bytes = static_cast<int32_t>(load_be32(p + 60));
+    data_array ph{};
+    ph.origin_x = static_cast<int16_t>(load_be16(p + 64));
+    ph.origin_y = static_cast<int16_t>(load_be16(p + 66));
+    ph.width = static_cast<int16_t>(load_be16(p + 68));
+    ph.height = static_cast<int16_t>(load_be16(p + 70));
+    const int64_t phase_bytes = static_cast<int32_t>(load_be32(p + 72));
+
+    const bool intensity_ok = intensity_bytes == 0 || (in.width > 0 && in.height > 0 && in.frames > 0 &&
+                                                       intensity_bytes == sample_count(in) * 2);
+    const bool phase_ok = phase_bytes == 0 || (ph.width > 0 && ph.height > 0 && phase_bytes == sample_count(ph) * 4);
+    if (!intensity_ok || !phase_ok) return ERR_CORRUPT_DATA_FILE;
+    const int64_t remaining = remaining_bytes(file.get());
+    if (remaining < 0 || remaining < intensity_bytes + phase_bytes) return ERR_PREMATURE_EOF;
+
+    if (intensity_bytes > 0) {
+        if (int32_t status = da_alloc(&in)) return status;
+        std::unique_ptr<int16_t, void (*)(int16_t*)> guard(in.data, [](int16_t* d) { u_free(d); });
+        const size_t n = static_cast<size_t>(sample_count(in));
+        if (int32_t status = read_exact(file.get(), in.data, n * 2)) return status;
+        for (size_t i = 0; i < n; ++i)
+            in.data[i] = static_cast<int16_t>(load_be16(reinterpret_cast<unsigned char*>(in.data + i)));
+        guard.release();
+    }
+    if (phase_bytes > 0) {
+        if (int32_t status = da_alloc(&ph)) {
+            da_release(&in);
+            return status;
+        }
+        const size_t n = static_cast<size_t>(sample_count(ph));
+        if (int32_t status = read_exact(file.get(), ph.data, n * 4)) {
+            da_release(&in);
+            da_release(&ph);
+            return status;
+        }
+        for (size_t i = 0; i < n; ++i)
+            ph.data[i] = static_cast<int32_t>(load_be32(reinterpret_cast<unsigned char*>(ph.data + i)));
+    }
+
+    if (sw) {
+        sw->type = static_cast<int16_t>(load_be16(p + 10));
+        std::memcpy(sw->name, p + 12, sizeof sw->name);
+        sw->number1 = static_cast<int16_t>(load_be16(p + 42));
+        sw->number2 = static_cast<int16_t>(load_be16(p + 44));
+        sw->number3 = static_cast<int16_t>(load_be16(p + 46));
+    }
+    if (header) {
+        convert_record_fields(p + data_header_file_offset, false);
+        std::memcpy(header, p + data_header_file_offset, sizeof *header);
+    }
+    if (intensity) *intensity = in; else da_release(&in);
+    if (phase) *phase = ph; else da_release(&ph);
+    return 0;
+}
+
+}  // namespace mf

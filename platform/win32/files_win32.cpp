@@ -1,0 +1,84 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/utf.h"
+
+namespace mf::platform {
+
+namespace {
+bool attributes_match(DWORD attributes, bool want_directory) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    bool is_dir = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool is_device = (attributes & FILE_ATTRIBUTE_DEVICE) != 0;
+    return want_directory ? is_dir : (!is_dir && !is_device);
+}
+
+std::wstring wide(const std::u16string& path) { return std::wstring(path.begin(), path.end()); }
+std::wstring wide_mode(const char* mode) {
+    std::wstring out;
+    for (const char* p = mode; *p; ++p) out += static_cast<wchar_t>(*p);
+    return out;
+}
+}  // namespace
+
+bool is_regular_file(const std::string& path) {
+    return attributes_match(GetFileAttributesA(path.c_str()), false);
+}
+bool is_regular_file(const std::u16string& path) {
+    return attributes_match(GetFileAttributesW(wide(path).c_str()), false);
+}
+bool is_directory(const std::string& path) {
+    return attributes_match(GetFileAttributesA(path.c_str()), true);
+}
+
+bool create_directory(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) != 0 || (GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path));
+}
+
+std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+std::FILE* open_file(const std::u16string& path, const char* mode) {
+    return _wfopen(wide(path).c_str(), wide_mode(mode).c_str());
+}
+
+bool copy_file(const std::string& source, const std::string& destination) {
+    return CopyFileA(source.c_str(), destination.c_str(), FALSE) != 0;
+}
+
+bool replace_file(const std::string& source, const std::string& destination) {
+    return MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool remove_file(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+std::string create_temp_file(const std::string& directory, const std::string& prefix) {
+    std::string base = directory;
+    if (!base.empty() && base.back() != '\\' && base.back() != '/') base += '\\';
+    unsigned seed = static_cast<unsigned>(GetTickCount()) ^ static_cast<unsigned>(GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06X", (seed + static_cast<unsigned>(attempt) * 7919u) & 0xFFFFFFu);
+        std::string name = base + prefix + suffix;
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            return name;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) return {};
+    }
+    return {};
+}
+
+int64_t file_size(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int last_error() { return static_cast<int>(GetLastError()); }
+
+char path_separator() { return '\\'; }
+
+}  // namespace mf::platform

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/errors.h"
+#include "tests/support/capture.h"
+
+namespace mf {
+
+TEST(ErrorName, NamesZeroTableEndsAndOutOfRange) {
+    EXPECT_STREQ(error_name(0), "NO_ERROR");
+    EXPECT_STREQ(error_name(1), "ERR_AC_CANT_AGC");
+    EXPECT_STREQ(error_name(134), "ERR_CORRUPT_DATA_FILE");
+    EXPECT_STREQ(error_name(462), "ERR_ZOOM_TIMEOUT");
+    EXPECT_STREQ(error_name(463), "invalid error number 463");
+    EXPECT_STREQ(error_name(-5), "invalid error number -5");
+}
+
+TEST(ErrorName, ResultIsOneSharedBuffer) {
+    const char* first = error_name(120);
+    const char* second = error_name(320);
+    EXPECT_EQ(first, second);
+    EXPECT_STREQ(second, "ERR_NO_MEM");
+}
+
+// The numbers are an interface: spot-check codes that other modules and stored
+// files rely on, and that the table and the constants agree everywhere.
+TEST(ErrorTable, ConstantsAndNamesAgree) {
+    EXPECT_STREQ(u_error_names[0], "");
+    EXPECT_EQ(ERR_ALL_BAD_DATA, 27);
+    EXPECT_EQ(ERR_CANT_CREATE_FILE, 116);
+    EXPECT_EQ(ERR_CANT_OPEN_FILE, 120);
+    EXPECT_EQ(ERR_CANT_READ_FILE, 123);
+    EXPECT_EQ(ERR_CANT_WRITE_FILE, 125);
+    EXPECT_EQ(ERR_INVALID_PARAM, 242);
+    EXPECT_EQ(ERR_NO_MEM, 320);
+    EXPECT_EQ(ERR_NOT_A_DATA_FILE, 328);
+    EXPECT_EQ(ERR_PARAM_OUT_OF_RANGE, 333);
+    EXPECT_EQ(ERR_PREMATURE_EOF, 353);
+    EXPECT_EQ(ERR_QUOIN, 44);
+    EXPECT_EQ(ERR_TARN_CONFIG_DATA, 194);
+    EXPECT_EQ(ERR_DURIVIDI_ABORTED, 308);
+    EXPECT_STREQ(u_error_names[ERR_SB_CALFILE_SYNTAX], "ERR_SB_CALFILE_SYNTAX");
+    EXPECT_STREQ(u_error_names[ERR_WM_NAK], "ERR_WM_NAK");
+    for (int code = 1; code <= ERR_LAST; ++code) {
+        ASSERT_EQ(std::strncmp(u_error_names[code], "ERR_", 4), 0) << code;
+        for (int other = code + 1; other <= ERR_LAST; ++other)
+            ASSERT_STRNE(u_error_names[code], u_error_names[other]) << code << " " << other;
+    }
+}
+
+TEST(ReportError, PrintsNameAndNewlineOnlyForFailures) {
+    test::SinkCapture sink;
+    u_report_error(0);
+    EXPECT_EQ(sink.text(), "");
+    u_report_error(134);
+    EXPECT_EQ(sink.text(), "ERR_CORRUPT_DATA_FILE\n");
+    u_fatal_error(0);
+    EXPECT_EQ(sink.text(), "ERR_CORRUPT_DATA_FILE\n");
+}
+
+TEST(FatalErrorDeathTest, ExitsWithOneAfterPrintingTheName) {
+    EXPECT_EXIT(u_fatal_error(320), testing::ExitedWithCode(1), "ERR_NO_MEM");
+}
+
+}  // namespace mf

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/dirs.h"
+#include "common/errors.h"
+#include "platform/files.h"
+#include "tests/support/alloc_fail.h"
+#include "tests/support/temp_dir.h"
+
+namespace mf {
+
+using paths::install_dir_from_program;
+
+TEST(InstallDirRule, WindowsStylePaths) {
+    EXPECT_EQ(install_dir_from_program("C:\\A\\Bin\\X.exe", '\\', true), "c:\\a");
+    // "c:" is not longer than 3 characters: the second cut is skipped.
+    EXPECT_EQ(install_dir_from_program("c:\\x.exe", '\\', true), "c:");
+    EXPECT_EQ(install_dir_from_program("c:\\ab\\x.exe", '\\', true), "c:");
+    EXPECT_EQ(install_dir_from_program("x.exe", '\\', true), "");
+}
+
+TEST(InstallDirRule, PosixStylePathsKeepCase) {
+    EXPECT_EQ(install_dir_from_program("/opt/MapForge/bin/mapforge", '/', false), "/opt/MapForge");
+    EXPECT_EQ(install_dir_from_program("/opt/mapforge", '/', false), "");
+    EXPECT_EQ(install_dir_from_program("/usr/bin/mapforge", '/', false), "/usr");
+}
+
+TEST(AbsoluteNameRule, BothSeparatorStyles) {
+    EXPECT_TRUE(paths::is_absolute_name("\\cfg\\a.dat", '\\'));
+    EXPECT_TRUE(paths::is_absolute_name(".\\a.dat", '\\'));
+    EXPECT_TRUE(paths::is_absolute_name("d:a.dat", '\\'));
+    EXPECT_FALSE(paths::is_absolute_name("a.dat", '\\'));
+    EXPECT_FALSE(paths::is_absolute_name("..\\a.dat", '\\'));
+    EXPECT_TRUE(paths::is_absolute_name("/etc/a.dat", '/'));
+    EXPECT_TRUE(paths::is_absolute_name("./a.dat", '/'));
+    EXPECT_FALSE(paths::is_absolute_name("cfg/a.dat", '/'));
+    EXPECT_EQ(paths::native_separators("cfg\\ramps\\a.dat", '/'), "cfg/ramps/a.dat");
+    EXPECT_EQ(paths::native_separators("cfg\\a.dat", '\\'), "cfg\\a.dat");
+}
+
+// The directory lookups are kept for the life of the process, so one test sets the
+// environment before the first lookup and checks the whole chain.
+TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
+    test::TempDir dir;
+    const std::string install = dir.path();
+#ifdef _WIN32
+    _putenv_s("HX_INSTALL_DIR", install.c_str());
+    _putenv_s("HX_CONFIG_DIR", "");
+    _putenv_s("HX_RAMPS_DIR", "");
+#else
+    setenv("HX_INSTALL_DIR", install.c_str(), 1);
+    unsetenv("HX_CONFIG_DIR");
+    unsetenv("HX_RAMPS_DIR");
+#endif
+    ASSERT_NE(u_install_dir(), nullptr);
+    EXPECT_EQ(std::string(u_install_dir()), install);
+    // No cfg directory under the install directory: the configuration directory is
+    // the install directory itself.
+    ASSERT_NE(u_config_dir(), nullptr);
+    EXPECT_EQ(std::string(u_config_dir()), install);
+    ASSERT_NE(u_ramps_dir(), nullptr);
+    EXPECT_EQ(std::string(u_ramps_dir()), dir.file("ramps"));
+    EXPECT_TRUE(platform::is_directory(dir.file("ramps")));
+
+    test::write_file(dir.file("only_in_config.dat"), "x");
+    const char* found = nullptr;
+    EXPECT_EQ(u_find_file("only_in_config.dat", &found), 0);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(std::string(found), dir.file("only_in_config.dat"));
+    EXPECT_EQ(u_find_file(dir.file("only_in_config.dat").c_str(), &found), 0);
+    EXPECT_EQ(u_find_file("nowhere.dat", &found), ERR_CANT_READ_FILE);
+    const char* untouched = "unchanged";
+    EXPECT_EQ(u_find_file("", &untouched), 0);
+    EXPECT_STREQ(untouched, "unchanged");
+    {
+        test::AllocFailure fail(1);
+        EXPECT_EQ(u_find_file("only_in_config.dat", &found), ERR_NO_MEM);
+    }
+}
+
+}  // namespace mf

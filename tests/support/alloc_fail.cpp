@@ -1,0 +1,55 @@
+#include "tests/support/alloc_fail.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "common/alloc.h"
+
+namespace mf::test {
+
+namespace {
+std::atomic<int> fail_index{0};
+std::atomic<int> attempts{0};
+std::atomic<int> live{0};
+u_alloc_hooks saved;
+
+bool should_fail() { return ++attempts == fail_index.load(); }
+
+void* counting_allocate(size_t size) {
+    if (should_fail()) return nullptr;
+    void* p = std::malloc(size ? size : 1);
+    if (p) ++live;
+    return p;
+}
+void* counting_reallocate(void* block, size_t size) {
+    if (should_fail()) return nullptr;
+    void* p = std::realloc(block, size ? size : 1);
+    if (p && !block) ++live;
+    return p;
+}
+void* counting_allocate_zeroed(size_t count, size_t size) {
+    if (should_fail()) return nullptr;
+    void* p = std::calloc(count ? count : 1, size ? size : 1);
+    if (p) ++live;
+    return p;
+}
+void counting_release(void* block) {
+    if (block) --live;
+    std::free(block);
+}
+}  // namespace
+
+AllocFailure::AllocFailure(int fail_at) {
+    fail_index = fail_at;
+    attempts = 0;
+    live = 0;
+    saved = u_get_alloc_hooks();
+    u_set_alloc_hooks({&counting_allocate, &counting_reallocate, &counting_allocate_zeroed, &counting_release});
+}
+
+AllocFailure::~AllocFailure() { u_set_alloc_hooks(saved); }
+
+int AllocFailure::count() const { return attempts; }
+int AllocFailure::outstanding() const { return live; }
+
+}  // namespace mf::test
