@@ -41,13 +41,14 @@ void u_time_text(char* text, const std::time_t* when) {
 }
 
 double u_ipow(double x, int n) {
-    if (n < 0) return 1.0 / u_ipow(x, -n);
+    // Work on the magnitude as unsigned so that INT_MIN has one too.
+    unsigned m = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
     double result = 1.0;
-    for (; n; n >>= 1) {
-        if (n & 1) result *= x;
+    for (; m; m >>= 1) {
+        if (m & 1) result *= x;
         x *= x;
     }
-    return result;
+    return n < 0 ? 1.0 / result : result;
 }
 
 double u_seconds_now() { return static_cast<double>(platform::wall_ms()) * 1000.0 / 1e6; }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -123,6 +124,7 @@ TEST(IntegerPower, RepeatedSquaringAndNegativeExponents) {
     EXPECT_DOUBLE_EQ(u_ipow(3.0, 0), 1.0);
     EXPECT_DOUBLE_EQ(u_ipow(2.0, -3), 0.125);
     EXPECT_DOUBLE_EQ(u_ipow(-1.5, 3), -3.375);
+    EXPECT_DOUBLE_EQ(u_ipow(1.0, INT_MIN), 1.0);
 }
 
 class VirtualTime : public testing::Test {
