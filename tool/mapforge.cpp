@@ -1,0 +1,110 @@
+// mapforge: converts a Code V grid text file into a binary measurement data file.
+#include <cstdio>
+#include <string>
+
+#include "common/errors.h"
+#include "common/files.h"
+#include "datafile/data_file.h"
+#include "datafile/grid_file.h"
+#include "platform/files.h"
+#include "platform/output_file.h"
+
+namespace {
+
+using namespace mf;
+
+int usage() {
+    std::fprintf(stderr, "\nUsage:  mapforge [options] input output\n");
+    std::fprintf(stderr, "\tinput  = existing Code V grid data file\n");
+    std::fprintf(stderr, "\toutput = Varo binary data file to create\n");
+    std::fprintf(stderr, "\n\tOptions:\n");
+    std::fprintf(stderr, "\t\t-f\twrites output even if file already exists\n");
+    return 1;
+}
+
+void unable(const char* input, const char* output) {
+    std::fprintf(stderr, "Unable to convert \"%s\" to \"%s\" because...\n", input, output);
+}
+
+// The directory a temporary file beside the output goes into.
+std::string directory_of(const std::string& path) {
+    size_t cut = path.find_last_of(platform::path_separator() == '\\' ? "\\/" : "/");
+    if (cut == std::string::npos) {
+        if (platform::path_separator() == '\\' && path.size() >= 2 && path[1] == ':') return path.substr(0, 2) + ".";
+        return ".";
+    }
+    if (cut == 0) return path.substr(0, 1);
+    return path.substr(0, cut);
+}
+
+// Writes the data file beside the output and renames it over the output only
+// when it is complete, so a failure never leaves a partial or damaged output.
+int32_t write_output(const char* output, const sw_info& sw, const data_header& header, const data_array& phase) {
+    if (u_wide_path(output)) return write_data_file(output, &sw, &header, nullptr, &phase);
+    const std::string target(output);
+    if (platform::is_directory(target)) return ERR_CANT_CREATE_FILE;
+    const std::string temp = platform::create_temp_file(directory_of(target), ".mapforge-");
+    if (temp.empty()) return ERR_CANT_CREATE_FILE;
+    int32_t status = write_data_file(temp.c_str(), &sw, &header, nullptr, &phase);
+    if (status == 0) {
+        platform::give_default_permissions(temp);
+        if (!platform::replace_file(temp, target)) status = ERR_CANT_CREATE_FILE;
+    }
+    if (status != 0) platform::remove_file(temp);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return usage();
+    const char* input = nullptr;
+    const char* output = nullptr;
+    bool force = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg[0] == '-') {
+            if (arg[1] != 'f') return usage();
+            force = true;
+        } else if (!input) {
+            input = arg;
+        } else if (!output) {
+            output = arg;
+        } else {
+            return usage();
+        }
+    }
+    if (!input || !output) return usage();
+
+    if (!u_file_exists(input)) {
+        unable(input, output);
+        std::fprintf(stderr, "\t\"%s\" does not exist\n", input);
+        return 2;
+    }
+    if (u_file_exists(output) && !force) {
+        unable(input, output);
+        std::fprintf(stderr, "\t\"%s\" already exists\n", output);
+        return 3;
+    }
+    std::fprintf(stderr, "Converting \"%s\" to \"%s\"\n", input, output);
+
+    data_header header{};
+    sw_info sw{};
+    data_array phase{};
+    int32_t status = read_grid_file(input, &header, &phase, &sw);
+    if (status != 0) {
+        unable(input, output);
+        std::fprintf(stderr, "\tthere was an error reading the file \"%s\"\n", input);
+        std::fprintf(stderr, "\t%s\n", u_error_names[status]);
+        return 4;
+    }
+    status = write_output(output, sw, header, phase);
+    if (status != 0) {
+        unable(input, output);
+        std::fprintf(stderr, "\tthere was an error writing to the file \"%s\"\n", output);
+        std::fprintf(stderr, "\t%s\n", u_error_names[status]);
+        return 5;
+    }
+    std::fprintf(stderr, "Conversion from \"%s\" to \"%s\" successful\n", input, output);
+    return 0;
+}
