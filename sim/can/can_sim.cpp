@@ -1,0 +1,522 @@
+#include "sim/can/can_sim.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace mf::sim {
+
+namespace {
+constexpr int32_t status_timeout = -3;
+constexpr int32_t status_too_small = -5;
+constexpr int32_t status_no_pdo = -6;
+constexpr uint32_t state_pre_operational = 127;
+constexpr uint32_t abort_no_object = 0x06020000;
+}  // namespace
+
+can_sim& can_sim::instance() {
+    // Never destroyed: a library unloaded at process exit must not join a thread.
+    static can_sim* sim = new can_sim;
+    return *sim;
+}
+
+can_sim::can_sim() = default;
+
+void can_sim::reset() {
+    stop_delivery();
+    std::lock_guard<std::mutex> hold(lock_);
+    jobs_.clear();
+    pending_.clear();
+    bridges_.clear();
+    enumerations_ = 0;
+    connected_ = false;
+    address_ = 0;
+    fw_major_ = 1;
+    fw_minor_ = 12;
+    bridge_node_ = 127;
+    bridge_rate_ = 1000;
+    bridge_errors_.clear();
+    nodes_.clear();
+    faults_.clear();
+    std::fill(std::begin(calls_), std::end(calls_), 0);
+    pdo_handler_ = nullptr;
+    emcy_handler_ = nullptr;
+    registered_.clear();
+    filter_ = true;
+    dropped_ = 0;
+}
+
+void can_sim::add_bridge(const uint8_t ip[4], const uint8_t mac[6], int visible_from) {
+    std::lock_guard<std::mutex> hold(lock_);
+    bridge_info b{};
+    std::memcpy(b.entry.ip, ip, 4);
+    std::memcpy(b.entry.mac, mac, 6);
+    b.visible_from = visible_from;
+    bridges_.push_back(b);
+}
+
+void can_sim::set_firmware(uint8_t major, uint8_t minor) {
+    std::lock_guard<std::mutex> hold(lock_);
+    fw_major_ = major;
+    fw_minor_ = minor;
+}
+
+void can_sim::set_bridge_configuration(uint8_t node_id, uint32_t kbit_rate) {
+    std::lock_guard<std::mutex> hold(lock_);
+    bridge_node_ = node_id;
+    bridge_rate_ = kbit_rate;
+}
+
+void can_sim::queue_bridge_errors(std::initializer_list<uint32_t> errors) {
+    std::lock_guard<std::mutex> hold(lock_);
+    bridge_errors_.insert(bridge_errors_.end(), errors.begin(), errors.end());
+}
+
+void can_sim::add_node(uint8_t node, uint32_t product, uint32_t version) {
+    std::lock_guard<std::mutex> hold(lock_);
+    node_info n;
+    auto le32 = [](uint32_t v) {
+        return std::vector<uint8_t>{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                                    static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    };
+    n.objects[key(0x1018, 2)] = le32(product);
+    n.objects[key(0x1018, 3)] = le32(version);
+    n.objects[key(0x1002, 0)] = le32(0);
+    nodes_[node] = std::move(n);
+}
+
+void can_sim::remove_node(uint8_t node) {
+    std::lock_guard<std::mutex> hold(lock_);
+    nodes_.erase(node);
+}
+
+void can_sim::set_operational_from(uint8_t node, int poll) {
+    std::lock_guard<std::mutex> hold(lock_);
+    nodes_[node].operational_from = poll;
+}
+
+void can_sim::set_object(uint8_t node, uint16_t index, uint8_t subindex,
+                         std::vector<uint8_t> bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    nodes_[node].objects[key(index, subindex)] = std::move(bytes);
+}
+
+std::vector<uint8_t> can_sim::object(uint8_t node, uint16_t index, uint8_t subindex) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto n = nodes_.find(node);
+    if (n == nodes_.end()) return {};
+    auto o = n->second.objects.find(key(index, subindex));
+    return o == n->second.objects.end() ? std::vector<uint8_t>{} : o->second;
+}
+
+void can_sim::set_sdo_abort(uint8_t node, uint16_t index, uint8_t subindex, uint32_t abort_code) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (abort_code)
+        nodes_[node].aborts[key(index, subindex)] = abort_code;
+    else
+        nodes_[node].aborts.erase(key(index, subindex));
+}
+
+void can_sim::fail(can_op op, int32_t status, int times, int skip) {
+    std::lock_guard<std::mutex> hold(lock_);
+    faults_[op] = fault{status, times, skip};
+}
+
+int can_sim::calls(can_op op) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return calls_[static_cast<int>(op)];
+}
+
+bool can_sim::faulted(can_op op, int32_t* status) {
+    ++calls_[static_cast<int>(op)];
+    auto f = faults_.find(op);
+    if (f == faults_.end() || f->second.times == 0) return false;
+    if (f->second.skip > 0) {
+        --f->second.skip;
+        return false;
+    }
+    if (f->second.times > 0) --f->second.times;
+    *status = f->second.status;
+    return true;
+}
+
+void can_sim::set_pdo_filter(bool on) {
+    std::lock_guard<std::mutex> hold(lock_);
+    filter_ = on;
+}
+
+void can_sim::send_pdos(const std::vector<can_pdo>& batch, bool overrun) {
+    std::lock_guard<std::mutex> hold(lock_);
+    uint32_t accepted = 0;
+    for (const can_pdo& p : batch) {
+        if (filter_ && !registered_.count(p.cob_id)) {
+            ++dropped_;
+            continue;
+        }
+        pending_.push_back(p);
+        ++accepted;
+    }
+    if (accepted == 0 && !overrun) return;
+    job j{};
+    j.is_pdo = true;
+    j.count = accepted;
+    j.overrun = overrun;
+    jobs_.push_back(j);
+    start_delivery();
+    work_.notify_one();
+}
+
+void can_sim::send_pdo(uint32_t cob_id, std::initializer_list<uint8_t> data) {
+    can_pdo p{};
+    p.cob_id = cob_id;
+    p.word2 = static_cast<uint32_t>(std::min<size_t>(data.size(), 8));
+    std::copy_n(data.begin(), p.word2, p.data);
+    send_pdos({p});
+}
+
+void can_sim::send_emcy(uint32_t first, uint32_t second, const uint8_t block[12], uint8_t flag) {
+    std::lock_guard<std::mutex> hold(lock_);
+    job j{};
+    j.first = first;
+    j.second = second;
+    std::memcpy(j.block, block, sizeof j.block);
+    j.flag = flag;
+    jobs_.push_back(j);
+    start_delivery();
+    work_.notify_one();
+}
+
+void can_sim::flush() {
+    std::unique_lock<std::mutex> hold(lock_);
+    idle_.wait(hold, [this] { return jobs_.empty() && !delivering_; });
+}
+
+void can_sim::start_delivery() {
+    if (delivery_.joinable()) return;
+    stopping_ = false;
+    delivery_ = std::thread([this] { deliver(); });
+}
+
+void can_sim::stop_delivery() {
+    std::thread worker;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+        worker = std::move(delivery_);
+    }
+    work_.notify_all();
+    if (worker.joinable()) worker.join();
+}
+
+void can_sim::deliver() {
+    std::unique_lock<std::mutex> hold(lock_);
+    delivery_id_ = std::this_thread::get_id();
+    for (;;) {
+        work_.wait(hold, [this] { return stopping_ || !jobs_.empty(); });
+        if (stopping_) break;
+        job j = jobs_.front();
+        jobs_.pop_front();
+        can_pdo_handler on_pdo = pdo_handler_;
+        can_emcy_handler on_emcy = emcy_handler_;
+        if (j.is_pdo && !on_pdo) {
+            // Nobody listens: the batch is lost, as on the bus.
+            for (uint32_t i = 0; i < j.count && !pending_.empty(); ++i) pending_.pop_front();
+            dropped_ += j.count;
+        } else if (!j.is_pdo && !on_emcy) {
+            ++dropped_;
+        } else {
+            delivering_ = true;
+            hold.unlock();
+            if (j.is_pdo)
+                on_pdo(j.count, j.overrun ? 1 : 0);
+            else
+                on_emcy(j.first, j.second, j.block, j.flag);
+            hold.lock();
+            delivering_ = false;
+        }
+        idle_.notify_all();
+    }
+    delivering_ = false;
+    idle_.notify_all();
+}
+
+std::vector<uint32_t> can_sim::registered_pdos() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return {registered_.begin(), registered_.end()};
+}
+bool can_sim::handlers_registered() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return pdo_handler_ != nullptr || emcy_handler_ != nullptr;
+}
+bool can_sim::connected() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return connected_;
+}
+uint32_t can_sim::connected_address() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return address_;
+}
+uint8_t can_sim::bridge_node_id() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return bridge_node_;
+}
+uint32_t can_sim::bridge_kbit_rate() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return bridge_rate_;
+}
+uint64_t can_sim::pdos_dropped() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return dropped_;
+}
+
+// ---- the operations ----
+
+int32_t can_sim::CAN_EnumerateBridges(can_bridge_entry* table) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_EnumerateBridges, &status)) return status;
+    ++enumerations_;
+    int32_t n = 0;
+    for (const bridge_info& b : bridges_) {
+        if (b.visible_from > enumerations_ || n == can_max_bridges) continue;
+        table[n++] = b.entry;
+    }
+    return n;
+}
+
+int32_t can_sim::CAN_Connect(uint32_t ip_address) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_Connect, &status)) return status;
+    for (const bridge_info& b : bridges_) {
+        const uint32_t a = b.entry.ip[0] | (b.entry.ip[1] << 8) | (b.entry.ip[2] << 16) |
+                           (static_cast<uint32_t>(b.entry.ip[3]) << 24);
+        if (a == ip_address) {
+            connected_ = true;
+            address_ = ip_address;
+            return CAN_OK;
+        }
+    }
+    return status_timeout;
+}
+
+int32_t can_sim::CAN_Disconnect() {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_Disconnect, &status)) return status;
+    connected_ = false;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_GetFirmwareVersion(uint8_t* major, uint8_t* minor) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_GetFirmwareVersion, &status)) return status;
+    *major = fw_major_;
+    *minor = fw_minor_;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_GetBridgeConfiguration(uint8_t* node_id, uint32_t* kbit_rate) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_GetBridgeConfiguration, &status)) return status;
+    *node_id = bridge_node_;
+    *kbit_rate = bridge_rate_;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_SetBridgeConfiguration(uint8_t node_id, uint32_t kbit_rate) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_SetBridgeConfiguration, &status)) return status;
+    bridge_node_ = node_id;
+    bridge_rate_ = kbit_rate;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_GetLastBridgeError(uint32_t* error) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_GetLastBridgeError, &status)) return status;
+    *error = 0;
+    if (!bridge_errors_.empty()) {
+        *error = bridge_errors_.front();
+        bridge_errors_.pop_front();
+    }
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_ResetBridge() {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_ResetBridge, &status)) return status;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_EnumerateNodes(uint8_t* states) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_EnumerateNodes, &status)) return status;
+    std::memset(states, 0, can_node_count);
+    for (const auto& [id, n] : nodes_)
+        if (n.present && id < can_node_count) states[id] = 2;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_FindNode(uint8_t node, uint32_t* found) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_FindNode, &status)) return status;
+    auto n = nodes_.find(node);
+    *found = (n != nodes_.end() && n->second.present) ? 2 : 0;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_GetNodeState(uint8_t node, uint32_t* state) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_GetNodeState, &status)) return status;
+    auto n = nodes_.find(node);
+    if (n == nodes_.end() || !n->second.present) return status_timeout;
+    const int poll = ++n->second.polls;
+    const int from = n->second.operational_from;
+    *state = (from >= 0 && poll >= from) ? 2 : state_pre_operational;
+    return CAN_OK;
+}
+
+int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data,
+                     uint32_t size, can_sdo_result* result) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(write ? can_op::CAN_SDOWrite : can_op::CAN_SDORead, &status)) return status;
+    auto n = nodes_.find(node);
+    if (n == nodes_.end() || !n->second.present) return status_timeout;
+    node_info& info = n->second;
+    result->unused = 0;
+    auto refused = info.aborts.find(key(index, subindex));
+    if (refused != info.aborts.end()) {
+        result->result = 0;
+        result->abort_code = refused->second;
+        return CAN_OK;
+    }
+    if (write) {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        info.objects[key(index, subindex)].assign(bytes, bytes + size);
+    } else {
+        auto o = info.objects.find(key(index, subindex));
+        if (o == info.objects.end()) {
+            result->result = 0;
+            result->abort_code = abort_no_object;
+            return CAN_OK;
+        }
+        if (o->second.size() > size) return status_too_small;
+        std::memcpy(data, o->second.data(), o->second.size());
+    }
+    result->result = 1;
+    result->abort_code = 0;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data,
+                             uint32_t size, can_sdo_result* result) {
+    return sdo(false, node, index, subindex, data, size, result);
+}
+
+int32_t can_sim::CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t subindex, void* data,
+                              uint32_t size, can_sdo_result* result) {
+    return sdo(true, node, index, subindex, data, size, result);
+}
+
+int32_t can_sim::CAN_RegisterEvents(can_pdo_handler pdo_handler, can_emcy_handler emcy_handler) {
+    std::unique_lock<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_RegisterEvents, &status)) return status;
+    // Once this returns, no handler of the old pair is still running (unless the call
+    // comes from inside a handler).
+    if (std::this_thread::get_id() != delivery_id_)
+        idle_.wait(hold, [this] { return !delivering_; });
+    pdo_handler_ = pdo_handler;
+    emcy_handler_ = emcy_handler;
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_RegisterPDO(can_pdo* pdo) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_RegisterPDO, &status)) return status;
+    registered_.insert(pdo->cob_id);
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_GetPDO(can_pdo* pdo) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_GetPDO, &status)) {
+        if (!pending_.empty()) pending_.pop_front();
+        return status;
+    }
+    if (pending_.empty()) return status_no_pdo;
+    *pdo = pending_.front();
+    pending_.pop_front();
+    return CAN_OK;
+}
+
+int32_t can_sim::CAN_UnregisterPDOs() {
+    std::lock_guard<std::mutex> hold(lock_);
+    int32_t status;
+    if (faulted(can_op::CAN_UnregisterPDOs, &status)) return status;
+    registered_.clear();
+    return CAN_OK;
+}
+
+// ---- free functions and the in-process table ----
+
+int32_t CAN_EnumerateBridges(can_bridge_entry* table) {
+    return can_sim::instance().CAN_EnumerateBridges(table);
+}
+int32_t CAN_Connect(uint32_t ip_address) { return can_sim::instance().CAN_Connect(ip_address); }
+int32_t CAN_Disconnect() { return can_sim::instance().CAN_Disconnect(); }
+int32_t CAN_GetFirmwareVersion(uint8_t* major, uint8_t* minor) {
+    return can_sim::instance().CAN_GetFirmwareVersion(major, minor);
+}
+int32_t CAN_GetBridgeConfiguration(uint8_t* node_id, uint32_t* kbit_rate) {
+    return can_sim::instance().CAN_GetBridgeConfiguration(node_id, kbit_rate);
+}
+int32_t CAN_SetBridgeConfiguration(uint8_t node_id, uint32_t kbit_rate) {
+    return can_sim::instance().CAN_SetBridgeConfiguration(node_id, kbit_rate);
+}
+int32_t CAN_GetLastBridgeError(uint32_t* error) {
+    return can_sim::instance().CAN_GetLastBridgeError(error);
+}
+int32_t CAN_ResetBridge() { return can_sim::instance().CAN_ResetBridge(); }
+int32_t CAN_EnumerateNodes(uint8_t* states) { return can_sim::instance().CAN_EnumerateNodes(states); }
+int32_t CAN_FindNode(uint8_t node, uint32_t* status) {
+    return can_sim::instance().CAN_FindNode(node, status);
+}
+int32_t CAN_GetNodeState(uint8_t node, uint32_t* state) {
+    return can_sim::instance().CAN_GetNodeState(node, state);
+}
+int32_t CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                    can_sdo_result* result) {
+    return can_sim::instance().CAN_SDORead(node, index, subindex, data, size, result);
+}
+int32_t CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                     can_sdo_result* result) {
+    return can_sim::instance().CAN_SDOWrite(node, index, subindex, data, size, result);
+}
+int32_t CAN_RegisterEvents(can_pdo_handler pdo_handler, can_emcy_handler emcy_handler) {
+    return can_sim::instance().CAN_RegisterEvents(pdo_handler, emcy_handler);
+}
+int32_t CAN_RegisterPDO(can_pdo* pdo) { return can_sim::instance().CAN_RegisterPDO(pdo); }
+int32_t CAN_GetPDO(can_pdo* pdo) { return can_sim::instance().CAN_GetPDO(pdo); }
+int32_t CAN_UnregisterPDOs() { return can_sim::instance().CAN_UnregisterPDOs(); }
+
+can_api can_sim_api() {
+    can_api t{};
+#define MF_SIM_SLOT(name, params) t.name = &mf::sim::name;
+    MF_CAN_OPERATIONS(MF_SIM_SLOT)
+#undef MF_SIM_SLOT
+    return t;
+}
+
+}  // namespace mf::sim

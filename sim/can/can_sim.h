@@ -1,0 +1,160 @@
+// The virtual CAN instrument: a network of CAN bridges and the nodes behind the one
+// the host connects to, implementing the 17 operations of the CAN interface library.
+// Used in-process through can_sim_api(), or as the loadable library "VaroCANopen".
+//
+// PDOs and emergency messages are delivered on the simulator's own thread through the
+// handlers the host registers, as the maker's library does. Faults are injected per
+// operation (any status for any number of calls), per object (SDO aborts), per node
+// (operational only after n polls, or never) and per bridge (error readings).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "can/can_api.h"
+
+namespace mf::sim {
+
+class can_sim {
+public:
+    // The process's (or the loaded library's) virtual instrument.
+    static can_sim& instance();
+
+    // Stops event delivery and returns to an empty network: no bridges, no nodes, no
+    // faults, firmware 1.12, bridge node 127 at 1000 kbit/s, PDO filtering on.
+    void reset();
+
+    // Network. A bridge appears from enumeration number visible_from (1-based) on.
+    void add_bridge(const uint8_t ip[4], const uint8_t mac[6], int visible_from = 1);
+    void set_firmware(uint8_t major, uint8_t minor);
+    void set_bridge_configuration(uint8_t node_id, uint32_t kbit_rate);
+    // Each CAN_GetLastBridgeError reading takes the next value; 0 once they run out.
+    void queue_bridge_errors(std::initializer_list<uint32_t> errors);
+
+    // Nodes. A new node is present, answers 0x1018/2 (product) and 0x1018/3 (version)
+    // and is operational from its first state poll.
+    void add_node(uint8_t node, uint32_t product, uint32_t version = 0x00010000);
+    void remove_node(uint8_t node);
+    // The node reports operational from poll number `poll` (1-based) on; -1 never.
+    // Until then it reports pre-operational (127).
+    void set_operational_from(uint8_t node, int poll);
+    void set_object(uint8_t node, uint16_t index, uint8_t subindex, std::vector<uint8_t> bytes);
+    // The bytes an object holds (empty when it does not exist).
+    std::vector<uint8_t> object(uint8_t node, uint16_t index, uint8_t subindex) const;
+    // Transfers to the object are refused with this abort code; 0 accepts them again.
+    void set_sdo_abort(uint8_t node, uint16_t index, uint8_t subindex, uint32_t abort_code);
+
+    // The next `times` calls of the operation (-1: every call) after `skip` good ones
+    // return `status` without doing anything (for CAN_EnumerateBridges: the count;
+    // for CAN_GetPDO: the PDO is lost).
+    void fail(can_op op, int32_t status, int times = -1, int skip = 0);
+    int calls(can_op op) const;
+
+    // Events. PDOs whose COB-ID is not registered are dropped while filtering is on.
+    void set_pdo_filter(bool on);
+    // Queues a batch; the delivery thread calls the PDO handler once with its size.
+    void send_pdos(const std::vector<can_pdo>& batch, bool overrun = false);
+    void send_pdo(uint32_t cob_id, std::initializer_list<uint8_t> data);
+    void send_emcy(uint32_t first, uint32_t second, const uint8_t block[12], uint8_t flag);
+    // Waits until the delivery thread has handed over everything queued so far.
+    void flush();
+
+    // What the host did.
+    std::vector<uint32_t> registered_pdos() const;
+    bool handlers_registered() const;
+    bool connected() const;
+    uint32_t connected_address() const;
+    uint8_t bridge_node_id() const;
+    uint32_t bridge_kbit_rate() const;
+    uint64_t pdos_dropped() const;
+
+    // The 17 operations.
+#define MF_SIM_MEMBER(name, params) int32_t name params;
+    MF_CAN_OPERATIONS(MF_SIM_MEMBER)
+#undef MF_SIM_MEMBER
+
+private:
+    can_sim();
+    ~can_sim() = delete;
+
+    struct node_info {
+        bool present = true;
+        int operational_from = 1;
+        int polls = 0;
+        std::map<uint32_t, std::vector<uint8_t>> objects;
+        std::map<uint32_t, uint32_t> aborts;
+    };
+    struct bridge_info {
+        can_bridge_entry entry;
+        int visible_from;
+    };
+    struct fault {
+        int32_t status;
+        int times;
+        int skip;
+    };
+    struct job {
+        bool is_pdo;
+        uint32_t count;
+        bool overrun;
+        uint32_t first, second;
+        uint8_t block[12];
+        uint8_t flag;
+    };
+
+    static uint32_t key(uint16_t index, uint8_t subindex) {
+        return (static_cast<uint32_t>(index) << 8) | subindex;
+    }
+    // Counts the call and tells whether a fault replaces it. Called with lock_ held.
+    bool faulted(can_op op, int32_t* status);
+    void start_delivery();  // lock_ held
+    void stop_delivery();
+    void deliver();
+    int32_t sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data,
+                uint32_t size, can_sdo_result* result);
+
+    mutable std::mutex lock_;
+    std::condition_variable work_;
+    std::condition_variable idle_;
+    std::thread delivery_;
+    bool stopping_ = false;
+    bool delivering_ = false;
+    std::thread::id delivery_id_;
+    std::deque<job> jobs_;
+    std::deque<can_pdo> pending_;
+
+    std::vector<bridge_info> bridges_;
+    int enumerations_ = 0;
+    bool connected_ = false;
+    uint32_t address_ = 0;
+    uint8_t fw_major_ = 1, fw_minor_ = 12;
+    uint8_t bridge_node_ = 127;
+    uint32_t bridge_rate_ = 1000;
+    std::deque<uint32_t> bridge_errors_;
+    std::map<uint8_t, node_info> nodes_;
+    std::map<can_op, fault> faults_;
+    int calls_[can_op_count] = {};
+    can_pdo_handler pdo_handler_ = nullptr;
+    can_emcy_handler emcy_handler_ = nullptr;
+    std::set<uint32_t> registered_;
+    bool filter_ = true;
+    uint64_t dropped_ = 0;
+};
+
+// The 17 operations of the process's virtual instrument as free functions, with the
+// library's exact shapes.
+#define MF_SIM_FREE(name, params) int32_t name params;
+MF_CAN_OPERATIONS(MF_SIM_FREE)
+#undef MF_SIM_FREE
+
+// The in-process table: install with can_install_api(mf::sim::can_sim_api()).
+can_api can_sim_api();
+
+}  // namespace mf::sim
