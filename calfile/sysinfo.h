@@ -206,7 +206,9 @@ struct sb_scanner {
 struct sb_mags {
     double nom[sb_max_mags] = {};
     double sys[sb_max_mags] = {};
-    int32_t count = 0;                  // number of values of the last NomMag/SysMag statement
+    int32_t count = 0;                  // magnification count: values of the last NomMag/SysMag statement
+    int32_t nomCount = 0;               // values of the last NomMag statement
+    int32_t sysCount = 0;               // values of the last SysMag statement
 };
 
 struct sb_pid_set {
@@ -378,6 +380,11 @@ void sb_setDefaults(sysInfo* si);
 // else is a file name. 0 or an error code; diagnostics go to the message sink.
 // Not safe for concurrent calls.
 int32_t sb_readCal(int slot, const char* source);
+
+// True when the instrument has the dual brush motor board: only on a CAN board, always
+// for ScarpSableICO and ScarpSableQvICO, for the Loom types unless
+// IgnoreDualBrushMotor was given.
+bool sb_has_dual_brush_motor(const sysInfo* si);
 
 // The process-wide name set by the Remote statement, or null.
 const char* sb_remote_name();

@@ -1,0 +1,283 @@
+#include "calfile/keywords.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <string_view>
+
+namespace mf {
+
+namespace {
+
+constexpr sb_keyword keywords[] = {
+    {",", TK_COMMA},
+    {":", TK_COLON},
+    {"[", TK_LBRACKET},
+    {"]", TK_RBRACKET},
+    {"a311f", TK_A311F},
+    {"a312f", TK_A312F},
+    {"a504k", TK_A504K},
+    {"abswavemeter", TK_ABSWAVEMETER},
+    {"adc", TK_ADC},
+    {"adimec1000", TK_ADIMEC1000},
+    {"adimec4050", TK_ADIMEC4050},
+    {"adimec4150", TK_ADIMEC4150},
+    {"align", TK_ALIGN},
+    {"alignmodepct", TK_ALIGNMODEPCT},
+    {"avgcurlimit", TK_AVGCURLIMIT},
+    {"axiscomp_a", TK_AXISCOMP_A},
+    {"axiscomp_b", TK_AXISCOMP_B},
+    {"axiscomp_p", TK_AXISCOMP_P},
+    {"axiscomp_r", TK_AXISCOMP_R},
+    {"axiscomp_t", TK_AXISCOMP_T},
+    {"axiscomp_x", TK_AXISCOMP_X},
+    {"axiscomp_y", TK_AXISCOMP_Y},
+    {"axiscomp_z", TK_AXISCOMP_Z},
+    {"bad", TK_BAD},
+    {"bandit", TK_BANDIT},
+    {"basler", TK_BASLER},
+    {"bpix", TK_BPIX},
+    {"bpixels", TK_BPIXELS},
+    {"brae", TK_BRAE},
+    {"brae_can", TK_BRAE_CAN},
+    {"cairn", TK_CAIRN},
+    {"camera", TK_CAMERA},
+    {"cameralink", TK_CAMERALINK},
+    {"can", TK_CAN},
+    {"center", TK_CENTER},
+    {"cid2220", TK_CID2220},
+    {"cid2250", TK_CID2250},
+    {"clock", TK_CLOCK},
+    {"config", TK_CONFIG},
+    {"configuration", TK_CONFIG},
+    {"corona", TK_CORONA},
+    {"custom", TK_CUSTOM},
+    {"dark", TK_DARK},
+    {"dd100mc", TK_DD100MC},
+    {"dd100mc_b", TK_DD100MC_B},
+    {"default", TK_DEFAULT},
+    {"dgfly1024", TK_DGFLY1024},
+    {"dgfly6200", TK_DGFLY6200},
+    {"dgfly640", TK_DGFLY640},
+    {"diffdiskfraction", TK_DIFFDISKFRACTION},
+    {"diffdiskrate", TK_DIFFDISKRATE},
+    {"diode", TK_DIODE},
+    {"dynwavegen", TK_DYNWAVEGEN},
+    {"e2v7899", TK_E2V7899},
+    {"eev1715a", TK_EEV1715A},
+    {"encodedradiusscale", TK_ENCODEDRADIUSSCALE},
+    {"esker", TK_ESKER},
+    {"eskercan", TK_ESKERCAN},
+    {"euro2216e", TK_EURO2216E},
+    {"fast", TK_FAST},
+    {"fenn", TK_FENN},
+    {"fennavg_k0", TK_FENNAVG_K0},
+    {"fennavgk0", TK_FENNAVG_K0},
+    {"fenndisper", TK_FENNDISPER},
+    {"fenndmicenter", TK_FENNDMICENTER},
+    {"fenndmiscale", TK_FENNDMISCALE},
+    {"fennimagerot", TK_FENNIMAGEROT},
+    {"fennlog", TK_FENNLOG},
+    {"fennmaterials", TK_FENNMATERIALS},
+    {"fennsi", TK_FENNSI},
+    {"fennsiinvertdata", TK_FENNSIINVERTDATA},
+    {"fennsys", TK_FENNSYS},
+    {"fennsysinitper", TK_FENNZEROGAGEPER},
+    {"fenntemperature", TK_FENNTEMPERATURE},
+    {"fenntiltcenter", TK_FENNTILTCENTER},
+    {"fennzerogageper", TK_FENNZEROGAGEPER},
+    {"fennzeroptpos", TK_FENNZEROPTPOS},
+    {"file", TK_FILE},
+    {"firewire", TK_FIREWIRE},
+    {"flashbus", TK_FLASHBUS},
+    {"freq", TK_FREQ},
+    {"fwdvoltage", TK_FWDVOLTAGE},
+    {"genesis", TK_GENESIS},
+    {"gige", TK_GIGE},
+    {"heid", TK_HEID},
+    {"hene", TK_HENE},
+    {"holmfp", TK_HOLMFP},
+    {"holmph", TK_HOLMPH},
+    {"holmtarn", TK_HOLMTARN},
+    {"ignoredualbrushmotor", TK_IGNOREDUALBRUSHMOTOR},
+    {"ignorefocusndw", TK_IGNOREFOCUSNDW},
+    {"ignorelaps", TK_IGNORELAPS},
+    {"ignorepzt", TK_IGNOREPZT},
+    {"ignorewand", TK_IGNOREWAND},
+    {"ignorezoom", TK_IGNOREZOOM},
+    {"imperxvga", TK_IMPERXVGA},
+    {"instr", TK_INSTR},
+    {"instrcomm", TK_INSTRCOMM},
+    {"instrname", TK_INSTRNAME},
+    {"intfradiusscale", TK_INTFRADIUSSCALE},
+    {"invertdata", TK_INVERTDATA},
+    {"kame250", TK_KAME250},
+    {"lcdmi", TK_LCDMI},
+    {"led", TK_LED},
+    {"light", TK_LIGHT},
+    {"llc", TK_LLC},
+    {"looma", TK_LOOMA},
+    {"loomap", TK_LOOMAP},
+    {"loomas", TK_LOOMAS},
+    {"loomb", TK_LOOMB},
+    {"loombp", TK_LOOMBP},
+    {"loombs", TK_LOOMBS},
+    {"macaddress", TK_MACADDRESS},
+    {"matrox", TK_MATROX},
+    {"metronics", TK_METRONICS},
+    {"microlynx", TK_MICROLYNX},
+    {"motionctrl", TK_MOTIONCTRL},
+    {"mpxvmi501", TK_MPXVMI501},
+    {"nointensavg", TK_NOINTENSAVG},
+    {"nommag", TK_NOMMAG},
+    {"none", TK_NONE},
+    {"notneeded", TK_NOTNEEDED},
+    {"options", TK_OPTIONS},
+    {"p62505", TK_P62505},
+    {"pc2vision", TK_PC2VISION},
+    {"pendentmenu", TK_PENDENTMENU},
+    {"period", TK_PERIOD},
+    {"pia1000", TK_PIA1000},
+    {"pia640", TK_PIA640},
+    {"pidvals_a", TK_PIDVALS_A},
+    {"pidvals_b", TK_PIDVALS_B},
+    {"pidvals_p", TK_PIDVALS_P},
+    {"pidvals_r", TK_PIDVALS_R},
+    {"pidvals_t", TK_PIDVALS_T},
+    {"pidvals_x", TK_PIDVALS_X},
+    {"pidvals_y", TK_PIDVALS_Y},
+    {"pidvals_z", TK_PIDVALS_Z},
+    {"pifoc", TK_PIFOC},
+    {"pifocpolarity", TK_PIFOCPOLARITY},
+    {"pifoctype", TK_PIFOCTYPE},
+    {"pll", TK_PLL},
+    {"posinstr", TK_POSINSTR},
+    {"pulsar", TK_PULSAR},
+    {"pztid", TK_PZTID},
+    {"pztpwr", TK_PZTPWR},
+    {"quoin", TK_QUOIN},
+    {"radcrvfoccal", TK_RADCRVFOCCAL},
+    {"radcrvpwrcal", TK_RADCRVPWRCAL},
+    {"ramp", TK_RAMP},
+    {"range", TK_RANGE},
+    {"remote", TK_REMOTE},
+    {"renishaw_stepnet", TK_RENISHAW_STEPNET},
+    {"rillet", TK_RILLET},
+    {"ringspot", TK_RINGSPOT},
+    {"rpc", TK_RPC},
+    {"sableqv", TK_SABLEQV},
+    {"sca640", TK_SCA640},
+    {"sca640g", TK_SCA640G},
+    {"scancal", TK_SCANCAL},
+    {"scarpdelta", TK_SCARPDELTA},
+    {"scarpqv", TK_SCARPQV},
+    {"scarpqvico", TK_SCARPQVICO},
+    {"scarpsable", TK_SCARPSABLE},
+    {"scarpsableico", TK_SCARPSABLEICO},
+    {"scarpsableqv", TK_SCARPSABLEQV},
+    {"scarpsableqvico", TK_SCARPSABLEQVICO},
+    {"scarpvs", TK_SCARPVS},
+    {"sdccal", TK_SDCCAL},
+    {"sim200", TK_SIM200},
+    {"skerry", TK_SKERRY},
+    {"skerry_can", TK_SKERRY_CAN},
+    {"sleeptimeout", TK_SLEEPTIMEOUT},
+    {"slow", TK_SLOW},
+    {"smd4m15", TK_SMD4M15},
+    {"special", TK_SPECIAL},
+    {"splitx", TK_SPLITX},
+    {"splity", TK_SPLITY},
+    {"stepnet", TK_STEPNET},
+    {"stob", TK_STOB},
+    {"su320", TK_SU320},
+    {"sysmag", TK_SYSMAG},
+    {"target", TK_TARGET},
+    {"tarn", TK_TARN},
+    {"tarncan", TK_TARNCAN},
+    {"tarnenczoombacklash", TK_TARNENCZOOMBACKLASH},
+    {"tarnenczoomcalfile", TK_TARNENCZOOMCALFILE},
+    {"tarnenczoomconfig", TK_TARNENCZOOMCONFIG},
+    {"tarnenczoomproglim", TK_TARNENCZOOMPROGLIM},
+    {"tarnenczoomstdmags", TK_TARNENCZOOMSTDMAGS},
+    {"tarnenczoomwandlim", TK_TARNENCZOOMWANDLIM},
+    {"tempsensor", TK_TEMPSENSOR},
+    {"tm6705", TK_TM6705},
+    {"tm6710", TK_TM6710},
+    {"tm6740", TK_TM6740},
+    {"topleft", TK_TOPLEFT},
+    {"touchscreen", TK_TOUCHSCREEN},
+    {"trans", TK_TRANS},
+    {"turret", TK_TURRET},
+    {"type", TK_TYPE},
+    {"unit", TK_UNIT},
+    {"unknown", TK_UNKNOWN},
+    {"usded2", TK_USDED2},
+    {"version", TK_VERSION},
+    {"vidicon", TK_VIDICON},
+    {"vmi", TK_VMI},
+    {"vmi501", TK_VMI501},
+    {"white", TK_WHITE},
+    {"wmcomm", TK_WMCOMM},
+    {"wmmaxbuckets", TK_WMMAXBUCKETS},
+    {"wmmonopd", TK_WMMONOPD},
+    {"wmsysgain", TK_WMSYSGAIN},
+    {"wmtunerange", TK_WMTUNERANGE},
+    {"wmtunerate", TK_WMTUNERATE},
+    {"wold", TK_WOLD},
+    {"wstarn", TK_WSTARN},
+    {"wstarncan", TK_WSTARNCAN},
+    {"x64lvds", TK_X64LVDS},
+    {"xaxisbacklash", TK_XAXISBACKLASH},
+    {"xc7500", TK_XC7500},
+    {"xc7500s", TK_XC7500S},
+    {"xc77", TK_XC77},
+    {"xc77ce", TK_XC77CE},
+    {"yaxisbacklash", TK_YAXISBACKLASH},
+    {"zaxisbacklash", TK_ZAXISBACKLASH},
+    {"zaxiscal", TK_ZAXISCAL},
+    {"zcanclosedloop", TK_ZCANCLOSEDLOOP},
+    {"zencoder", TK_ZENCODER},
+    {"zoom", TK_ZOOM},
+};
+
+constexpr bool keywords_sorted() {
+    for (std::size_t i = 1; i < std::size(keywords); ++i)
+        if (!(std::string_view(keywords[i - 1].word) < std::string_view(keywords[i].word))) return false;
+    return true;
+}
+static_assert(keywords_sorted(), "the keyword table must stay sorted for bisection");
+
+constexpr int max_keyword_length = 24;
+
+}  // namespace
+
+const sb_keyword* sb_keyword_table(int* count) {
+    if (count) *count = static_cast<int>(std::size(keywords));
+    return keywords;
+}
+
+sb_token sb_lookup_keyword(const char* word) {
+    char lower[max_keyword_length + 1];
+    std::size_t n = 0;
+    for (; word[n]; ++n) {
+        if (n == max_keyword_length) return TK_NONE_TOKEN;  // longer than any keyword
+        const char c = word[n];
+        lower[n] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    lower[n] = '\0';
+    const std::string_view key(lower, n);
+    int low = 0;
+    int high = static_cast<int>(std::size(keywords)) - 1;
+    while (low <= high) {
+        const int mid = (low + high) / 2;
+        const std::string_view probe(keywords[mid].word);
+        if (probe == key) return keywords[mid].token;
+        if (probe < key)
+            low = mid + 1;
+        else
+            high = mid - 1;
+    }
+    return TK_NONE_TOKEN;
+}
+
+}  // namespace mf

@@ -1,0 +1,57 @@
+// The lexical layer of the calibration file: one character at a time from a file
+// or from an in-memory statement, with the token, text, number and peek rules that
+// every statement uses.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace mf {
+
+inline constexpr std::size_t sb_word_max = 81;   // a longer word is cut; the rest is the next token
+inline constexpr std::size_t sb_text_max = 260;  // quoted strings: characters beyond are dropped
+
+class sb_lexer {
+public:
+    explicit sb_lexer(std::FILE* file) : file_(file) {}
+    sb_lexer(const char* text, std::size_t size) : text_(text), size_(size) {}
+
+    enum class kind { word, quoted, single, eol, eof };
+    // Reads the next token into text (at most sb_text_max characters and a zero).
+    // Line ends and "#" are left in the input for skip_line. An unclosed quoted
+    // string gives eol or eof.
+    kind token(char* text);
+
+    // A required text (a word, a quoted string or a single-character token):
+    // 0, ERR_EOL at a line end or "#", ERR_EOF at the end of the input.
+    int32_t text(char* out);
+
+    // Numbers follow formatted stream input: blanks and line ends are skipped first,
+    // so a required number may come from a following line. 0, ERR_EOF when the input
+    // ends first, ERR_SB_CALFILE_SYNTAX when no number is there. Integers beyond
+    // the 64-bit range saturate; reals keep at most 255 characters.
+    int32_t integer(int64_t* value);
+    int32_t real(double* value);
+
+    enum class peek_class { end, number, word, lbracket, colon, other };
+    // Skips blanks and classes the next character without consuming it.
+    peek_class peek();
+
+    // Discards the rest of the line and its line end; false when the input ended.
+    bool skip_line();
+
+private:
+    int get();
+    void unget(int c);
+    void skip_blanks();
+
+    std::FILE* file_ = nullptr;
+    const char* text_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t pos_ = 0;
+    int pushed_[4] = {};
+    int npushed_ = 0;
+};
+
+}  // namespace mf
