@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/alloc.h"
+#include "common/errors.h"
+#include "datafile/data_file.h"
+#include "datafile/grid_file.h"
+#include "platform/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace mf {
+
+namespace {
+
+struct ToolRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun mapforge(const std::vector<std::string>& args) {
+    test::TempDir streams;
+    std::vector<std::string> command{MAPFORGE_PROGRAM};
+    command.insert(command.end(), args.begin(), args.end());
+    const platform::process_result result =
+        platform::run_process(command, streams.file("stdout"), streams.file("stderr"));
+    EXPECT_TRUE(result.started) << MAPFORGE_PROGRAM;
+    return {result.exit_code, test::read_file(streams.file("stdout")), test::read_file(streams.file("stderr"))};
+}
+
+// The program's standard error is a text stream: on Windows its line ends are CRLF.
+std::string lines(const std::string& text) {
+#ifdef _WIN32
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+#else
+    return text;
+#endif
+}
+
+const std::string usage_text =
+    "\nUsage:  mapforge [options] input output\n"
+    "\tinput  = existing Code V grid data file\n"
+    "\toutput = Varo binary data file to create\n"
+    "\n\tOptions:\n"
+    "\t\t-f\twrites output even if file already exists\n";
+
+const std::string grid_text =
+    "! VAROGRD\n! REQ 1 2 0.5 0.25 4\n! SWI 1 5 2 11 \"Ostrabel                     \"\n! SCF 2 1\n"
+    "A measured surface\nGRD 3 2 SUR WVL 0.6328 SSZ 4.0 NDA -32768\n  100 -32768  -5\n7 8 9\n";
+
+// The data file the library makes of a grid file, for comparison with the program's.
+std::string reference_output(const test::TempDir& dir, const std::string& grid) {
+    data_header header{};
+    data_array phase{};
+    sw_info sw{};
+    EXPECT_EQ(read_grid_file(grid.c_str(), &header, &phase, &sw), 0);
+    const std::string path = dir.file("reference.dat");
+    EXPECT_EQ(write_data_file(path.c_str(), &sw, &header, nullptr, &phase), 0);
+    da_release(&phase);
+    std::string bytes = test::read_file(path);
+    std::remove(path.c_str());
+    return bytes;
+}
+
+std::string unable(const std::string& in, const std::string& out) {
+    return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
+}
+
+}  // namespace
+
+TEST(MapforgeCommandLine, UsageErrors) {
+    test::TempDir dir;
+    const std::string a = dir.file("a.grd"), b = dir.file("b.dat"), c = dir.file("c.dat");
+    test::write_file(a, grid_text);
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {a},
+        {"-f", a},
+        {a, "-f"},
+        {a, b, c},
+        {"-x", a, b},
+        {"-", a, b},
+        {a, "-F", b},
+        {"-f", a, "-f"},
+        {"-q", "-f", a, b},
+    };
+    for (const auto& args : cases) {
+        const ToolRun r = mapforge(args);
+        std::string shown;
+        for (const auto& arg : args) shown += arg + " ";
+        EXPECT_EQ(r.code, 1) << shown;
+        EXPECT_EQ(r.err, lines(usage_text)) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+    }
+    EXPECT_EQ(test::read_file(b), "");
+    const auto entries = dir.entries();
+    EXPECT_EQ(entries, std::vector<std::string>{"a.grd"});
+}
+
+TEST(MapforgeCommandLine, InputMustBeAnExistingFile) {
+    test::TempDir dir;
+    const std::string out = dir.file("out.dat");
+    for (const std::string& in : {dir.path(), dir.file("missing.grd")}) {
+        const ToolRun r = mapforge({in, out});
+        EXPECT_EQ(r.code, 2) << in;
+        EXPECT_EQ(r.err, lines(unable(in, out) + "\t\"" + in + "\" does not exist\n")) << in;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(MapforgeCommandLine, ExistingOutputNeedsForce) {
+    test::TempDir dir;
+    const std::string in = dir.file("in.grd"), out = dir.file("out.dat");
+    test::write_file(in, grid_text);
+    test::write_file(out, "keep me");
+    const ToolRun r = mapforge({in, out});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.err, lines(unable(in, out) + "\t\"" + out + "\" already exists\n"));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(test::read_file(out), "keep me");
+
+    // "-f" with more letters, after the names, still forces.
+    const ToolRun forced = mapforge({in, out, "-fxyz"});
+    EXPECT_EQ(forced.code, 0) << forced.err;
+    EXPECT_EQ(test::read_file(out), reference_output(dir, in));
+}
+
+TEST(MapforgeConversion, ConvertsAValidGridFile) {
+    test::TempDir dir;
+    const std::string in = dir.file("in.grd"), out = dir.file("out.dat");
+    test::write_file(in, grid_text);
+    const ToolRun r = mapforge({"-f", in, out});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, lines("Converting \"" + in + "\" to \"" + out + "\"\nConversion from \"" + in + "\" to \"" + out +
+                           "\" successful\n"));
+    EXPECT_EQ(r.out, "");
+    const std::string bytes = test::read_file(out);
+    EXPECT_EQ(bytes, reference_output(dir, in));
+    // Format 2 (resolution code 2), 3 x 2 samples after the 834-byte header;
+    // "-32768" became the invalid marker, the others were shifted left by 1.
+    ASSERT_EQ(bytes.size(), 834u + 24u);
+    EXPECT_EQ(bytes.substr(0, 10), std::string("\x88\x1B\x03\x70\x00\x02\x00\x00\x03\x42", 10));
+    EXPECT_EQ(bytes.substr(834, 8), std::string("\x00\x00\x00\xC8\x7F\xFF\xFF\xF8", 8));
+    auto names = dir.entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"in.grd", "out.dat"}));
+}
+
+TEST(MapforgeConversion, ReadFailureLeavesNoOutput) {
+    test::TempDir dir;
+    const std::string in = dir.file("plain.grd"), out = dir.file("out.dat");
+    test::write_file(in, "A Code V title\nGRD 1 1 SUR WVL 1 SSZ 1\n1\n");
+    const ToolRun r = mapforge({in, out});
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, lines("Converting \"" + in + "\" to \"" + out + "\"\n" +
+                           "Expected line 1 to be \"! VAROGRD\"\n" + unable(in, out) +
+                           "\tthere was an error reading the file \"" + in + "\"\n\tERR_NOT_A_DATA_FILE\n"));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"plain.grd"});
+
+    // With force, an existing output survives a failed read untouched.
+    test::write_file(in, "! VAROGRD\n! REQ 1 2 3 4 5\nt\nGRD 3 3 SUR WVL 1 SSZ 1\n1 2 3\n");
+    test::write_file(out, "previous");
+    const ToolRun cut = mapforge({"-f", in, out});
+    EXPECT_EQ(cut.code, 4);
+    EXPECT_EQ(cut.err, lines("Converting \"" + in + "\" to \"" + out + "\"\n" + unable(in, out) +
+                             "\tthere was an error reading the file \"" + in + "\"\n\tERR_PREMATURE_EOF\n"));
+    EXPECT_EQ(test::read_file(out), "previous");
+    EXPECT_EQ(dir.entries().size(), 2u);
+}
+
+TEST(MapforgeConversion, WriteFailures) {
+    test::TempDir dir;
+    const std::string in = dir.file("in.grd");
+    test::write_file(in, grid_text);
+    test::write_file(dir.file("placeholder"), "");
+    for (const std::string& out : {dir.path(), dir.file("no-such-dir") + "/x.dat"}) {
+        const ToolRun r = mapforge({in, out});
+        EXPECT_EQ(r.code, 5) << out;
+        EXPECT_EQ(r.err, lines("Converting \"" + in + "\" to \"" + out + "\"\n" + unable(in, out) +
+                               "\tthere was an error writing to the file \"" + out + "\"\n\tERR_CANT_CREATE_FILE\n"))
+            << out;
+        EXPECT_EQ(r.out, "");
+    }
+    auto names = dir.entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"in.grd", "placeholder"}));
+}
+
+}  // namespace mf
