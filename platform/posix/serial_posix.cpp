@@ -4,6 +4,10 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -39,9 +43,24 @@ int modem_line(int fd, int line, bool on) {
     return ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : errno;
 }
 
+// The pseudo-terminal driver forces 8 data bits and no parity whatever is asked
+// (and the C library then fails the whole tcsetattr), so on the device end of a
+// pty those two fields live in the record only.
+bool is_pseudo_terminal(int fd) {
+#ifdef __linux__
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned m = major(st.st_rdev);
+    return m >= 136 && m <= 143;
+#else
+    static_cast<void>(fd);
+    return false;
+#endif
+}
+
 class PosixSerialPort : public SerialPort {
 public:
-    explicit PosixSerialPort(int fd) : fd_(fd) {
+    explicit PosixSerialPort(int fd) : fd_(fd), pseudo_(is_pseudo_terminal(fd)) {
         termios tio{};
         if (::tcgetattr(fd_, &tio) == 0) shadow_from(tio);
     }
@@ -80,8 +99,8 @@ public:
         tio.c_oflag &= ~OPOST;
         tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
         tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | mark_space);
-        tio.c_cflag |= CREAD | CLOCAL | size_flag(s.byte_size);
-        switch (s.parity) {
+        tio.c_cflag |= CREAD | CLOCAL | size_flag(pseudo_ ? 8 : s.byte_size);
+        switch (pseudo_ ? static_cast<uint8_t>(SERIAL_PARITY_NONE) : s.parity) {
         case SERIAL_PARITY_ODD: tio.c_cflag |= PARENB | PARODD; break;
         case SERIAL_PARITY_EVEN: tio.c_cflag |= PARENB; break;
         case SERIAL_PARITY_MARK: tio.c_cflag |= PARENB | PARODD | mark_space; break;
@@ -119,6 +138,7 @@ public:
 
         shadow_ = s;
         shadow_.length = SERIAL_SETTINGS_LENGTH;
+        configured_ = true;
         return 0;
     }
 
@@ -255,13 +275,15 @@ private:
         shadow_.length = SERIAL_SETTINGS_LENGTH;
         uint32_t baud = baud_of(::cfgetospeed(&tio));
         if (baud != 0) shadow_.baud = baud;
-        shadow_.byte_size = size_of(tio.c_cflag);
-        if ((tio.c_cflag & PARENB) == 0)
-            shadow_.parity = SERIAL_PARITY_NONE;
-        else if (mark_space != 0 && (tio.c_cflag & mark_space) != 0)
-            shadow_.parity = (tio.c_cflag & PARODD) ? SERIAL_PARITY_MARK : SERIAL_PARITY_SPACE;
-        else
-            shadow_.parity = (tio.c_cflag & PARODD) ? SERIAL_PARITY_ODD : SERIAL_PARITY_EVEN;
+        if (!pseudo_ || !configured_) {
+            shadow_.byte_size = size_of(tio.c_cflag);
+            if ((tio.c_cflag & PARENB) == 0)
+                shadow_.parity = SERIAL_PARITY_NONE;
+            else if (mark_space != 0 && (tio.c_cflag & mark_space) != 0)
+                shadow_.parity = (tio.c_cflag & PARODD) ? SERIAL_PARITY_MARK : SERIAL_PARITY_SPACE;
+            else
+                shadow_.parity = (tio.c_cflag & PARODD) ? SERIAL_PARITY_ODD : SERIAL_PARITY_EVEN;
+        }
         shadow_.parity_check = (tio.c_iflag & INPCK) != 0;
         if ((tio.c_cflag & CSTOPB) == 0)
             shadow_.stop_bits = SERIAL_STOP_1;
@@ -275,6 +297,8 @@ private:
     }
 
     int fd_;
+    bool pseudo_;
+    bool configured_ = false;
     serial_settings shadow_{};
     serial_timeouts timeouts_{};
 };
