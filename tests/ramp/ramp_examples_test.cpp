@@ -155,23 +155,4 @@ TEST(RampExamples, CommittedFilesMatchTheLibrary) {
     EXPECT_FALSE(test::read_file(example_path("d20s243c60m50.b12345")).empty());
 }
 
-TEST(RampExamples, ScansAreMonotonicThroughTheTriggerWindow) {
-    for (const test::ExampleRamp& r : {test::example_swli_ramp(), test::example_btw_ramp()}) {
-        const auto& p = r.points;
-        for (int32_t i = r.hdr.trigStartAddr + 1; i < r.hdr.trigEndAddr; ++i)
-            ASSERT_GE(p[static_cast<size_t>(i)], p[static_cast<size_t>(i - 1)]) << i;
-        // The scan passes the offset inside the window.
-        EXPECT_LT(p[static_cast<size_t>(r.hdr.trigStartAddr)], r.hdr.offset);
-        EXPECT_GT(p[static_cast<size_t>(r.hdr.trigEndAddr - 1)], r.hdr.offset);
-        // Scan length in the window matches the header within one percent.
-        const double um = (p[static_cast<size_t>(r.hdr.trigEndAddr - 1)] - p[static_cast<size_t>(r.hdr.trigStartAddr)]) /
-                          655.36;
-        EXPECT_NEAR(um, r.hdr.scanLen, r.hdr.scanLen * 0.01);
-        // nBuckets is the frames the window spans.
-        EXPECT_EQ(r.hdr.nBuckets, static_cast<int32_t>(r.hdr.cameraRate / (r.hdr.grabSkip + 1) *
-                                                        (r.hdr.trigEndAddr - r.hdr.trigStartAddr) /
-                                                        (1000.0 * r.hdr.sampleClkFreq)));
-    }
-}
-
 }  // namespace mf
