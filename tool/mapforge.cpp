@@ -96,9 +96,11 @@ int main(int argc, char** argv) {
         unable(input, output);
         std::fprintf(stderr, "\tthere was an error reading the file \"%s\"\n", input);
         std::fprintf(stderr, "\t%s\n", u_error_names[status]);
+        da_release(&phase);
         return 4;
     }
     status = write_output(output, sw, header, phase);
+    da_release(&phase);
     if (status != 0) {
         unable(input, output);
         std::fprintf(stderr, "\tthere was an error writing to the file \"%s\"\n", output);

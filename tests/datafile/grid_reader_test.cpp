@@ -75,16 +75,16 @@ TEST(GridReader, BlockWithRequestOnlyUsesTheTitleAsComment) {
     ASSERT_EQ(r.status, 0) << r.messages;
     EXPECT_EQ(r.messages, "");
     EXPECT_STREQ(r.header.comment, "My title line");
-    EXPECT_EQ(r.header.source, 1);
-    EXPECT_EQ(r.header.phase_res, 0);
-    EXPECT_EQ(r.header.surface, 0);
-    EXPECT_EQ(r.header.req1, 1);
-    EXPECT_EQ(r.header.req2, 2);
-    EXPECT_EQ(r.header.req3, 0.5f);
-    EXPECT_EQ(r.header.req4, 0.25f);
-    EXPECT_EQ(r.header.req5, 4.0f);
-    EXPECT_EQ(r.header.phase_scale, 4096.0f / 8.0f);
-    EXPECT_EQ(r.header.wavelength, static_cast<float>(static_cast<double>(0.6328f) * 1e-6));
+    EXPECT_EQ(+r.header.source, 1);
+    EXPECT_EQ(+r.header.phase_res, 0);
+    EXPECT_EQ(+r.header.surface, 0);
+    EXPECT_EQ(+r.header.req1, 1);
+    EXPECT_EQ(+r.header.req2, 2);
+    EXPECT_EQ(+r.header.req3, 0.5f);
+    EXPECT_EQ(+r.header.req4, 0.25f);
+    EXPECT_EQ(+r.header.req5, 4.0f);
+    EXPECT_EQ(+r.header.phase_scale, 4096.0f / 8.0f);
+    EXPECT_EQ(+r.header.wavelength, static_cast<float>(static_cast<double>(0.6328f) * 1e-6));
     EXPECT_EQ(r.phase.width, 3);
     EXPECT_EQ(r.phase.height, 2);
     EXPECT_EQ(r.phase.capacity, 6);
@@ -95,16 +95,16 @@ TEST(GridReader, ShiftAndResolutionFromTheScaleLine) {
     GridRead r;
     read_text(r, tag + req + "! SCF 1 2\nt\nGRD 2 1 SUR WVL 1 SSZ 8.0 NDA -32768\n5 -3\n");
     ASSERT_EQ(r.status, 0) << r.messages;
-    EXPECT_EQ(r.header.phase_res, 1);
-    EXPECT_EQ(r.header.phase_scale, 1024.0f);
-    EXPECT_EQ(r.header.surface, 1);
+    EXPECT_EQ(+r.header.phase_res, 1);
+    EXPECT_EQ(+r.header.phase_scale, 1024.0f);
+    EXPECT_EQ(+r.header.surface, 1);
     EXPECT_EQ(r.samples(), (std::vector<int32_t>{20, -12}));
 
     // A shift of 0 leaves the samples and takes S in single precision.
     GridRead none;
     read_text(none, tag + req + "! SCF 2 0\nt\nGRD 1 1 SUR WVL 1 SSZ 3 NDA 0\n7\n");
     ASSERT_EQ(none.status, 0);
-    EXPECT_EQ(none.header.phase_scale, 131072.0f / 3.0f);
+    EXPECT_EQ(+none.header.phase_scale, 131072.0f / 3.0f);
     EXPECT_EQ(none.samples(), std::vector<int32_t>{7});
 }
 
@@ -124,8 +124,8 @@ TEST(GridReader, HeaderLineKeywordsIgnoreCaseAndOrder) {
     GridRead r;
     read_text(r, tag + req + "t\nssz 2 nda 9 wvl 0.5 Sur grd 2 1\n9 4\n");
     ASSERT_EQ(r.status, 0) << r.messages;
-    EXPECT_EQ(r.header.surface, 1);
-    EXPECT_EQ(r.header.phase_scale, 2048.0f);
+    EXPECT_EQ(+r.header.surface, 1);
+    EXPECT_EQ(+r.header.phase_scale, 2048.0f);
     EXPECT_EQ(r.samples(), (std::vector<int32_t>{invalid_phase, 4}));
 }
 
@@ -212,45 +212,45 @@ TEST(GridReader, CommentBlockValues) {
     read_text(r, tag + block + "ignored title\nGRD 1 1 SUR WVL 1 SSZ 1\n1\n");
     ASSERT_EQ(r.status, 0) << r.messages;
     const data_header& h = r.header;
-    EXPECT_EQ(h.req1, 7);
-    EXPECT_EQ(h.req5, 3.5f);
-    EXPECT_EQ(h.time_stamp, 1700000000);
+    EXPECT_EQ(+h.req1, 7);
+    EXPECT_EQ(+h.req5, 3.5f);
+    EXPECT_EQ(+h.time_stamp, 1700000000);
     EXPECT_EQ(r.sw.type, 2);
     EXPECT_EQ(r.sw.number1, 3);
     EXPECT_EQ(r.sw.number3, 5);
     EXPECT_STREQ(r.sw.name, "Halcyonide");
     EXPECT_STREQ(h.comment, "a comment with \"quotes\"");
-    EXPECT_EQ(h.source, 3);
-    EXPECT_EQ(h.mag1, 1.5f);
-    EXPECT_EQ(h.mag2, 2.0f);
-    EXPECT_EQ(h.mag3, 0.25f);
-    EXPECT_EQ(h.mag4, -4);
-    EXPECT_EQ(h.acq, 99);  // the last of repeated keys wins
-    EXPECT_EQ(h.iac, 12);
-    EXPECT_EQ(h.rmp3, 15);
-    EXPECT_EQ(h.llv1, 16);
-    EXPECT_EQ(h.llv3, 1e-3f);
-    EXPECT_EQ(h.mod1, 100000);
-    EXPECT_EQ(h.mod2, -100000);
-    EXPECT_EQ(h.con1, 70000);
-    EXPECT_EQ(h.con3, 2.5f);
-    EXPECT_EQ(h.con4, -22);
-    EXPECT_EQ(h.sgn, -1);
-    EXPECT_EQ(h.sys3, 4464);
-    EXPECT_EQ(h.sys3_long, 70000);
+    EXPECT_EQ(+h.source, 3);
+    EXPECT_EQ(+h.mag1, 1.5f);
+    EXPECT_EQ(+h.mag2, 2.0f);
+    EXPECT_EQ(+h.mag3, 0.25f);
+    EXPECT_EQ(+h.mag4, -4);
+    EXPECT_EQ(+h.acq, 99);  // the last of repeated keys wins
+    EXPECT_EQ(+h.iac, 12);
+    EXPECT_EQ(+h.rmp3, 15);
+    EXPECT_EQ(+h.llv1, 16);
+    EXPECT_EQ(+h.llv3, 1e-3f);
+    EXPECT_EQ(+h.mod1, 100000);
+    EXPECT_EQ(+h.mod2, -100000);
+    EXPECT_EQ(+h.con1, 70000);
+    EXPECT_EQ(+h.con3, 2.5f);
+    EXPECT_EQ(+h.con4, -22);
+    EXPECT_EQ(+h.sgn, -1);
+    EXPECT_EQ(+h.sys3, 4464);
+    EXPECT_EQ(+h.sys3_long, 70000);
     EXPECT_STREQ(h.onm, "operator");
     EXPECT_STREQ(h.pnm, "part");
-    EXPECT_EQ(h.pac, 30);
-    EXPECT_EQ(h.err_value, 31);
+    EXPECT_EQ(+h.pac, 30);
+    EXPECT_EQ(+h.err_value, 31);
     EXPECT_STREQ(h.err_text, "fault text");
     EXPECT_STREQ(h.psn, "position");
-    EXPECT_EQ(h.phase_res, 0);
+    EXPECT_EQ(+h.phase_res, 0);
 
     GridRead small_sys;
     read_text(small_sys, tag + req + "! SYS 1 2 65535 4\nt\nGRD 1 1 SUR WVL 1 SSZ 1\n1\n");
     ASSERT_EQ(small_sys.status, 0);
-    EXPECT_EQ(small_sys.header.sys3, -1);
-    EXPECT_EQ(small_sys.header.sys3_long, 0);
+    EXPECT_EQ(+small_sys.header.sys3, -1);
+    EXPECT_EQ(+small_sys.header.sys3_long, 0);
 }
 
 TEST(GridReader, SevenCharacterFields) {

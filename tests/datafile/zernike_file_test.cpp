@@ -50,10 +50,10 @@ TEST(ZernikeReader, ReadsCountTypeScaleAndCoefficients) {
     EXPECT_EQ(r.set.coefficients[3], 0.5);
     EXPECT_EQ(r.set.coefficients[4], 0.0);
     // S ignores the SCF line, and the resolution code is 0 afterwards.
-    EXPECT_EQ(r.header.phase_scale, 2048.0f);
-    EXPECT_EQ(r.header.phase_res, 0);
-    EXPECT_EQ(r.header.surface, 1);
-    EXPECT_EQ(r.header.wavelength, static_cast<float>(0.5 * 1e-6));
+    EXPECT_EQ(+r.header.phase_scale, 2048.0f);
+    EXPECT_EQ(+r.header.phase_res, 0);
+    EXPECT_EQ(+r.header.surface, 1);
+    EXPECT_EQ(+r.header.wavelength, static_cast<float>(0.5 * 1e-6));
     EXPECT_STREQ(r.header.comment, "A fit");
     EXPECT_EQ(r.phase.width, 64);
     EXPECT_EQ(r.phase.height, 48);
@@ -177,12 +177,12 @@ TEST(ZernikeRoundTrip, RecordsComeBack) {
     EXPECT_EQ(std::memcmp(&sw, &sw_back, sizeof sw), 0);
     EXPECT_EQ(shape_back.width, 320);
     EXPECT_EQ(shape_back.height, 240);
-    EXPECT_EQ(back.phase_res, 0);
+    EXPECT_EQ(+back.phase_res, 0);
     // The file carries SSZ = R / S = 4096; read back S = 4096 / SSZ.
-    EXPECT_EQ(back.phase_scale, 1.0f);
+    EXPECT_EQ(+back.phase_scale, 1.0f);
     EXPECT_NEAR(back.wavelength, h.wavelength, 1e-13);
-    EXPECT_EQ(back.sys3_long, 70000);
-    EXPECT_EQ(back.time_stamp, 1600000000);
+    EXPECT_EQ(+back.sys3_long, 70000);
+    EXPECT_EQ(+back.time_stamp, 1600000000);
     EXPECT_STREQ(back.psn, "position");
     // No comment: the title line, "Varo k3dev " and the 24-character time, stands in.
     const std::string comment = back.comment;
