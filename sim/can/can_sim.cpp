@@ -14,12 +14,15 @@ constexpr uint32_t abort_no_object = 0x06020000;
 }  // namespace
 
 can_sim& can_sim::instance() {
-    // Never destroyed: a library unloaded at process exit must not join a thread.
-    static can_sim* sim = new can_sim;
-    return *sim;
+    static can_sim sim;
+    return sim;
 }
 
 can_sim::can_sim() = default;
+
+// A loaded library must be reset before it is unloaded: joining the delivery thread
+// while the system unloads the library could wait for ever.
+can_sim::~can_sim() { stop_delivery(); }
 
 void can_sim::reset() {
     stop_delivery();

@@ -24,7 +24,8 @@ namespace mf::sim {
 
 class can_sim {
 public:
-    // The process's (or the loaded library's) virtual instrument.
+    // The process's (or the loaded library's) virtual instrument. Reset it before the
+    // library that holds it is unloaded.
     static can_sim& instance();
 
     // Stops event delivery and returns to an empty network: no bridges, no nodes, no
@@ -82,7 +83,7 @@ public:
 
 private:
     can_sim();
-    ~can_sim() = delete;
+    ~can_sim();
 
     struct node_info {
         bool present = true;

@@ -84,7 +84,7 @@ TEST_F(CanSdo, LibraryFailuresAreMappedAndReported) {
 TEST_F(CanSdo, ActivitySignalsTheSleepResetEventWhateverTheOutcome) {
     uint8_t byte = 0;
     // Without an event the flag has no effect.
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1002, 0, &byte, 4, true, ERR_CAN_ERROR, "op"),
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1002, 0, &byte, 1, true, ERR_CAN_ERROR, "op"),
               ERR_CAN_BUFFER_TOO_SMALL);
     platform::event_handle reset = platform::event_create(nullptr, true, false);
     can_set_sleep_reset_event(reset);
