@@ -34,6 +34,11 @@ struct sb_parse {
     char word[sb_text_max + 1] = {};
 };
 
+// The file-mode statement loop over a lexer, with line messages, the message limit,
+// the completion checks and the derived settings. The record must already hold its
+// defaults and the message count must be reset. 0 or an error code.
+int32_t sb_read_statements(sb_lexer& lex, sysInfo* si);
+
 // Carries out the statement whose keyword token has been read. 0 or an error code.
 int32_t sb_statement(sb_parse& p, sb_token keyword);
 

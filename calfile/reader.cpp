@@ -147,8 +147,9 @@ void derive_settings(sysInfo* si, const sb_given& g) {
     }
 }
 
-int32_t read_statements(std::FILE* file, sysInfo* si) {
-    sb_lexer lex(file);
+}  // namespace
+
+int32_t sb_read_statements(sb_lexer& lex, sysInfo* si) {
     sb_parse p{lex, si};
     int line = 0;
     int32_t result = 0;
@@ -179,6 +180,8 @@ int32_t read_statements(std::FILE* file, sysInfo* si) {
     return message_count ? ERR_SB_CALFILE_INVALID : 0;
 }
 
+namespace {
+
 int32_t read_file(sysInfo* si, const char* source) {
     std::string name;
     if (source && source[0]) {
@@ -208,7 +211,8 @@ int32_t read_file(sysInfo* si, const char* source) {
     int32_t result = sb_set_text(&si->calFilePath, path.c_str());
     if (result == 0) {
         sb_setDefaults(si);
-        result = read_statements(file, si);
+        sb_lexer lex(file);
+        result = sb_read_statements(lex, si);
     }
     std::fclose(file);
     return result;
