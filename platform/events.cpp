@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace mf::platform {
@@ -38,12 +39,18 @@ event_handle event_create(const char* name, bool manual_reset, bool initially_se
             return found->second;
         }
     }
-    auto* e = new event;
+    auto* e = new (std::nothrow) event;
+    if (!e) return nullptr;
     e->manual_reset = manual_reset;
     e->set = initially_set;
     if (name && *name) {
-        e->name = name;
-        registry()[e->name] = e;
+        try {
+            e->name = name;
+            registry()[e->name] = e;
+        } catch (const std::bad_alloc&) {
+            delete e;
+            return nullptr;
+        }
     }
     return e;
 }

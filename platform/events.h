@@ -15,7 +15,7 @@ inline constexpr int64_t wait_forever = -1;
 
 // Creates an event, or opens the registered one of that name (its reset mode and
 // state are then left as they are). A null or empty name makes an unnamed event.
-// Each returned handle is released with event_close. Never null.
+// Each returned handle is released with event_close. Null when memory runs out.
 event_handle event_create(const char* name, bool manual_reset, bool initially_set);
 // The registered event of that name with a new reference, or null when none exists.
 event_handle event_open(const char* name);

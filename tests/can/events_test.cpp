@@ -291,7 +291,7 @@ TEST_F(CanEvents, QueuesOutliveTheLocksAndRecordsWithoutLocksAreCounted) {
 // library's callbacks on another) and one consumer: nothing lost, each producer's
 // order kept, no lock taken out of order.
 TEST_F(CanEvents, ConcurrentProducersLoseNothingAndKeepOrder) {
-    constexpr uint32_t per_producer = 100000;
+    constexpr uint32_t per_producer = 500000;
     constexpr uint32_t batch = 50;
     const uint64_t violations = can_lock_order_violations();
     auto seq_pdo = [](uint32_t cob, uint32_t seq) {
