@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "common/error_codes.h"
 #include "common/hooks.h"
 #include "common/msg.h"
@@ -46,6 +47,8 @@ can_state* can_state_of(const sysInfo* si) {
 void can_state_reset_all() {
     for (can_state& s : slot_states) s = can_state{};
 }
+
+uint32_t can_bridge_address(const can_config* cfg) { return load_le32(cfg->ip); }
 
 int32_t find_bridge(can_config* cfg) {
     static const char* const fn = "find_bridge";

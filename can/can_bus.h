@@ -78,6 +78,10 @@ can_state* can_state_of(const sysInfo* si);
 // Zeroes the CAN state of every slot.
 void can_state_reset_all();
 
+// The bridge's IPv4 address as CAN_Connect takes it: the four bytes of the record,
+// byte 0 first, read as one little-endian value.
+uint32_t can_bridge_address(const can_config* cfg);
+
 // Finds the bridge whose MAC address the record holds and stores its IPv4 address:
 // 0, ERR_CAN_FINDING_BRIDGE (enumeration failed or found nothing) or
 // ERR_CAN_MACADDRESS_ERROR (no match after three enumerations, 2000 ms apart).

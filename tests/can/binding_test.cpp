@@ -90,7 +90,8 @@ TEST_F(CanBinding, BoundLibraryCarriesDiscoverySdoAndEvents) {
     ASSERT_EQ(find_bridge(&cfg_), 0) << out_.text();
     EXPECT_EQ(cfg_.ip[0], 10);
     EXPECT_EQ(cfg_.ip[3], 7);
-    EXPECT_EQ(can_lib().CAN_Connect(0x0700000A), CAN_OK);
+    EXPECT_EQ(can_bridge_address(&cfg_), 0x0700000Au);
+    EXPECT_EQ(can_lib().CAN_Connect(can_bridge_address(&cfg_)), CAN_OK);
     EXPECT_TRUE(find_node(CAN_NODE_ID_LED, "CAN_NODE_ID_LED"));
     EXPECT_TRUE(wait_for_node_operational(CAN_NODE_ID_LED, "CAN_NODE_ID_LED"));
 

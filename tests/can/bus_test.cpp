@@ -37,6 +37,8 @@ TEST_F(CanDiscovery, FirstBridgeWhoseMacMatchesWins) {
     sim().add_bridge(c, mac_);
     EXPECT_EQ(find_bridge(&cfg_), 0);
     EXPECT_EQ(std::memcmp(cfg_.ip, b, 4), 0);
+    EXPECT_EQ(can_bridge_address(&cfg_), 0x1401A8C0u);
+    EXPECT_EQ(sim().CAN_Connect(can_bridge_address(&cfg_)), CAN_OK);
     EXPECT_EQ(out_.text(),
               "Found CAN bridge\n"
               "MAC address: 00 1A 2B 3C 4D 5E\n"
