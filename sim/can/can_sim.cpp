@@ -74,13 +74,83 @@ void can_sim::queue_bridge_errors(std::initializer_list<uint32_t> errors) {
     bridge_errors_.insert(bridge_errors_.end(), errors.begin(), errors.end());
 }
 
+namespace {
+
+std::vector<uint8_t> le32(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+
+struct object_default {
+    uint16_t index;
+    uint8_t subindex;
+    uint8_t width;
+    uint32_t value;
+};
+
+// The objects a node of each kind answers from the start, with their widths; the
+// node operations' other objects come into being when they are first written.
+constexpr object_default bridge_objects[] = {
+    {0x2000, 0, 1, 0},     // ramp status: idle
+    {0x2001, 0, 1, 0},     // ramp select
+    {0x2003, 1, 1, 0},     // ramp slot 0..3 valid
+    {0x2004, 1, 1, 0},
+    {0x2005, 1, 1, 0},
+    {0x2006, 1, 1, 0},
+    {0x2010, 1, 1, 0x08},  // bridge status: external 12 V present, no trips
+    {0x2010, 2, 2, 0},     // bridge configuration word
+    {0x6200, 1, 1, 0},     // digital outputs
+};
+constexpr object_default pzt_objects[] = {
+    {0x2000, 0, 1, 0}, {0x2001, 0, 1, 0}, {0x2003, 1, 1, 0}, {0x2004, 1, 1, 0},
+    {0x2005, 1, 1, 0}, {0x2006, 1, 1, 0},
+};
+constexpr object_default motor_objects[] = {
+    {0x2000, 0, 1, 0},    // motor 1 control
+    {0x2021, 0, 1, 0},    // motor 2 status
+    {0x2028, 0, 2, 0},    // motor 2 light level
+    {0x2036, 0, 2, 500},  // motor 2 maximum current
+    {0x2047, 0, 1, 1},    // motor 2 position
+    {0x2044, 8, 1, 0},    // keypress mode
+};
+constexpr object_default brush_motor_objects[] = {
+    {0x2001, 0, 1, 0x81},        // turret status: position known, position 1
+    {0x2002, 0, 1, 1},           // turret position
+    {0x2012, 0, 1, 0},           // zoom code
+    {0x2015, 0, 6, 0},           // all zoom codes
+    {0x2020, 1, 2, 0x0506},      // 6 zoom positions, 5 turret positions
+};
+constexpr object_default led_objects[] = {
+    {0x2000, 0, 1, 0}, {0x2001, 0, 2, 0}, {0x2002, 0, 2, 0}, {0x2004, 0, 2, 0}, {0x2006, 0, 4, 0},
+};
+
+template <size_t N>
+void put_defaults(std::map<uint32_t, std::vector<uint8_t>>& objects,
+                  const object_default (&table)[N]) {
+    for (const object_default& d : table) {
+        std::vector<uint8_t> bytes = le32(d.value);
+        bytes.resize(d.width, 0);
+        objects[(static_cast<uint32_t>(d.index) << 8) | d.subindex] = std::move(bytes);
+    }
+}
+
+}  // namespace
+
 void can_sim::add_node(uint8_t node, uint32_t product, uint32_t version) {
     std::lock_guard<std::mutex> hold(lock_);
     node_info n;
-    auto le32 = [](uint32_t v) {
-        return std::vector<uint8_t>{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                                    static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-    };
+    switch (node) {
+        case 0x7F: put_defaults(n.objects, bridge_objects); break;
+        case 0x3E:
+        case 0x34: put_defaults(n.objects, pzt_objects); break;
+        case 0x3D: put_defaults(n.objects, led_objects); break;
+        case 0x3F: put_defaults(n.objects, brush_motor_objects); break;
+        case 0x40:
+        case 0x42:
+        case 0x44:
+        case 0x46: put_defaults(n.objects, motor_objects); break;
+        default: break;
+    }
     n.objects[key(0x1018, 2)] = le32(product);
     n.objects[key(0x1018, 3)] = le32(version);
     n.objects[key(0x1002, 0)] = le32(0);

@@ -39,8 +39,10 @@ public:
     // Each CAN_GetLastBridgeError reading takes the next value; 0 once they run out.
     void queue_bridge_errors(std::initializer_list<uint32_t> errors);
 
-    // Nodes. A new node is present, answers 0x1018/2 (product) and 0x1018/3 (version)
-    // and is operational from its first state poll.
+    // Nodes. A new node is present, answers 0x1018/2 (product), 0x1018/3 (version,
+    // major in the high 16 bits), 0x1002/0 and the core objects of its kind (ramp
+    // generator and bridge, PZT, LED, brush motor, motor-driver nodes), and is
+    // operational from its first state poll. Writes create objects as they come.
     void add_node(uint8_t node, uint32_t product, uint32_t version = 0x00010000);
     void remove_node(uint8_t node);
     // The node reports operational from poll number `poll` (1-based) on; -1 never.

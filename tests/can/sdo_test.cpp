@@ -104,6 +104,34 @@ TEST_F(CanSdo, ActivitySignalsTheSleepResetEventWhateverTheOutcome) {
     platform::event_close(reset);
 }
 
+TEST_F(CanSdo, VirtualNodesAnswerTheirCoreObjectsAndAbortOnOthers) {
+    sim().add_node(CAN_NODE_ID_RAMP, 0x100, 0x000A0009);
+    sim().add_node(CAN_NODE_ID_BRUSHMOTOR, CAN_BRMOTOR_PRODUCT_D7);
+    uint8_t status = 0;
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_RAMP, 0x2010, 1, &status, 1, true, ERR_CAN_SDO_BRIDGE_ERROR,
+                            "can_read_bridge_status"),
+              0);
+    EXPECT_EQ(status, 0x08);
+    uint32_t version = 0;
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_RAMP, 0x1018, 3, &version, 4, true, ERR_CAN_ERROR, "v"), 0);
+    EXPECT_EQ(version >> 16, 10u);
+    EXPECT_EQ(version & 0xFFFF, 9u);
+    uint8_t config[2] = {};
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_BRUSHMOTOR, 0x2020, 1, config, 2, true,
+                            ERR_CAN_SDO_BRMOTOR_ERROR, "can_get_brmtr_config"),
+              0);
+    EXPECT_EQ(config[0] & 7, 6);
+    EXPECT_EQ(config[1] & 7, 5);
+    EXPECT_EQ(out_.text(), "");
+    uint16_t word = 0;
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_BRUSHMOTOR, 0x2999, 0, &word, 2, true,
+                            ERR_CAN_SDO_BRMOTOR_ERROR, "op"),
+              ERR_CAN_SDO_BRMOTOR_ERROR);
+    EXPECT_EQ(out_.text(),
+              "can_sdo_read2 called by op: err=ERR_CAN_SDO_BRMOTOR_ERROR, result=0, "
+              "abortcode=06020000\n");
+}
+
 TEST_F(CanSdo, BoardGuard) {
     EXPECT_EQ(can_guard_board(&si_, ERR_WRONG_INSTR_BOARD), 0);
     si_.boardType = BOARD_NOTNEEDED;
