@@ -8,6 +8,7 @@
 #include "datafile/grid_file.h"
 #include "platform/files.h"
 #include "platform/output_file.h"
+#include "tool/large_blocks.h"
 
 namespace {
 
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
         return 3;
     }
     std::fprintf(stderr, "Converting \"%s\" to \"%s\"\n", input, output);
+
+    install_large_block_hooks();
 
     data_header header{};
     sw_info sw{};
