@@ -69,9 +69,24 @@ span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, 
 // Below this a span is not worth a second thread.
 constexpr size_t parallel_span = size_t{1} << 20;
 
+// The second thread's samples, kept from one span to the next.
+struct side_buffer {
+    int32_t* data = nullptr;
+    size_t capacity = 0;
+    ~side_buffer() { u_free(data); }
+    bool reserve(size_t count) {
+        if (count <= capacity) return true;
+        u_free(data);
+        data = static_cast<int32_t*>(u_malloc(count * sizeof(int32_t)));
+        capacity = data ? count : 0;
+        return data != nullptr;
+    }
+};
+
 // Parses a span with both cores: the second half (from a white space near the
-// middle) into a side buffer on a worker thread while this thread does the first.
-span_result parse_region(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
+// middle) into the side buffer on a worker thread while this thread does the first.
+span_result parse_region(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m,
+                         side_buffer& side) {
     const size_t length = static_cast<size_t>(e - p);
     if (length < parallel_span || need < parallel_span / 8) return parse_span(p, e, out, need, m);
     const char* mid = p + length / 2;
@@ -79,12 +94,11 @@ span_result parse_region(const char* p, const char* e, int32_t* out, size_t need
     if (mid == e) return parse_span(p, e, out, need, m);
     // Every field after white space takes at least two characters.
     const size_t room = std::min(need, static_cast<size_t>(e - mid) / 2 + 1);
-    u_buffer<int32_t> tail(room);
-    if (!tail) return parse_span(p, e, out, need, m);
+    if (!side.reserve(room)) return parse_span(p, e, out, need, m);
     span_result second{};
     std::thread worker;
     try {
-        worker = std::thread([&] { second = parse_span(mid, e, tail.get(), room, m); });
+        worker = std::thread([&] { second = parse_span(mid, e, side.data, room, m); });
     } catch (...) {
         return parse_span(p, e, out, need, m);
     }
@@ -92,11 +106,12 @@ span_result parse_region(const char* p, const char* e, int32_t* out, size_t need
     worker.join();
     if (first.values == need || first.bad || first.stop != mid) return first;
     const size_t take = std::min(second.values, need - first.values);
-    std::memcpy(out + first.values, tail.get(), take * sizeof(int32_t));
+    std::memcpy(out + first.values, side.data, take * sizeof(int32_t));
     return {second.stop, first.values + take, take == second.values && second.bad};
 }
 
 int32_t read_samples(codev::text_source& in, int32_t* out, size_t count, const sample_map& m) {
+    side_buffer side;
     size_t done = 0;
     size_t want = 0;
     while (done < count) {
@@ -116,7 +131,7 @@ int32_t read_samples(codev::text_source& in, int32_t* out, size_t count, const s
                 continue;
             }
         }
-        const span_result r = parse_region(p, end, out + done, count - done, m);
+        const span_result r = parse_region(p, end, out + done, count - done, m, side);
         done += r.values;
         in.advance_to(r.stop);
         if (done < count && (r.bad || (in.at_input_end() && r.stop == e))) return ERR_PREMATURE_EOF;
