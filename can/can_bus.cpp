@@ -6,6 +6,7 @@
 #include "common/bytes.h"
 #include "common/error_codes.h"
 #include "common/hooks.h"
+#include "can/can_sdo.h"
 #include "common/msg.h"
 #include "platform/clock.h"
 
@@ -131,6 +132,23 @@ bool wait_for_node_operational(uint8_t node, const char* name) {
     u_msg_time("%s: Timeout waiting for node %s operational: CAN_GetNodeState status = %d\n", fn,
                name, static_cast<int>(state));
     return false;
+}
+
+int32_t can_enumerate_nodes(const sysInfo* si, const char* caller) {
+    can_state* cs = can_state_of(si);
+    if (!cs) return ERR_INVALID_PARAM;
+    int32_t err = can_lib().CAN_EnumerateNodes(cs->node_state);
+    if (err != CAN_OK) {
+        std::memset(cs->node_state, 0, sizeof cs->node_state);
+        u_msg_time("%s: CAN_EnumerateNodes canErr = %d\n", caller, err);
+        return can_status_error(err);
+    }
+    return 0;
+}
+
+bool can_node_listed(const sysInfo* si, uint8_t node) {
+    const can_state* cs = can_state_of(si);
+    return cs && node < can_node_count && cs->node_state[node] == CAN_NODE_PRESENT;
 }
 
 int32_t can_reset_bridge(const sysInfo* si) {

@@ -93,6 +93,13 @@ bool find_node(uint8_t node, const char* name);
 // Polls the node state up to ten times, 200 ms apart; true once it is operational.
 bool wait_for_node_operational(uint8_t node, const char* name);
 
+// Fills the instrument's node-state array with CAN_EnumerateNodes: 0, or the mapped
+// library status after "<caller>: CAN_EnumerateNodes canErr = %d" (time-stamped); the
+// array is then all zero.
+int32_t can_enumerate_nodes(const sysInfo* si, const char* caller);
+// True when the last enumeration listed the node as present.
+bool can_node_listed(const sysInfo* si, uint8_t node);
+
 // Resets the bridge: 0, or ERR_HW_FAIL when the reset is refused;
 // ERR_WRONG_INSTR_BOARD for an instrument that is not on the CAN bus.
 int32_t can_reset_bridge(const sysInfo* si);

@@ -152,6 +152,25 @@ TEST_F(CanDiscovery, BridgeResetFailurePrintsWithoutTimeStamp) {
     EXPECT_EQ(sim().calls(can_op::CAN_ResetBridge), 2);
 }
 
+TEST_F(CanDiscovery, NodeEnumerationFillsTheStateArrayOfTheSlot) {
+    sim().add_node(CAN_NODE_ID_RAMP, 1);
+    sim().add_node(CAN_NODE_ID_TRIPLEPZT, 2);
+    EXPECT_EQ(can_enumerate_nodes(&si_, "can_tarn_on"), 0);
+    EXPECT_TRUE(can_node_listed(&si_, CAN_NODE_ID_RAMP));
+    EXPECT_TRUE(can_node_listed(&si_, CAN_NODE_ID_TRIPLEPZT));
+    EXPECT_FALSE(can_node_listed(&si_, CAN_NODE_ID_LARGEAP));
+    EXPECT_EQ(state().node_state[CAN_NODE_ID_TRIPLEPZT], 2);
+    sysInfo other = si_;
+    other.slot = 1;
+    EXPECT_FALSE(can_node_listed(&other, CAN_NODE_ID_RAMP));
+    EXPECT_EQ(out_.text(), "");
+
+    sim().fail(can_op::CAN_EnumerateNodes, -2, 1);
+    EXPECT_EQ(can_enumerate_nodes(&si_, "can_tarn_on"), ERR_CAN_NOT_CONNECTED);
+    EXPECT_FALSE(can_node_listed(&si_, CAN_NODE_ID_RAMP));
+    EXPECT_EQ(out_.text(), stamp_at(0) + "can_tarn_on: CAN_EnumerateNodes canErr = -2\n");
+}
+
 TEST(CanNodes, NamesAndStateSlots) {
     EXPECT_STREQ(can_node_name(0x34), "CAN_NODE_ID_LARGEAP");
     EXPECT_STREQ(can_node_name(0x40), "CAN_NODE_ID_FOCUS_NDW");
