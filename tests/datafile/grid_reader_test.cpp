@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -412,6 +413,27 @@ TEST(GridReader, LargeIrregularFileMatchesAPlainScan) {
     GridRead cut;
     read_path(cut, dir.file("short.grd"));
     EXPECT_EQ(cut.status, ERR_PREMATURE_EOF);
+}
+
+}  // namespace mf
+
+namespace mf {
+
+// A run of digits longer than the read buffer has no white space to stop at:
+// the buffer grows until the run ends, and the seven-character rule still holds.
+TEST(GridReader, DigitRunLongerThanTheBuffer) {
+    const size_t values = 800000;
+    std::string digits;
+    digits.reserve(values * 7);
+    for (size_t i = 0; i < values; ++i) digits += "1234567";
+    test::TempDir dir;
+    test::write_file(dir.file("run.grd"), tag + req + "t\nGRD 1000 800 SUR WVL 1 SSZ 1\n" + digits + "\n");
+    GridRead r;
+    read_path(r, dir.file("run.grd"));
+    ASSERT_EQ(r.status, 0) << r.messages;
+    const std::vector<int32_t> samples = r.samples();
+    ASSERT_EQ(samples.size(), values);
+    EXPECT_EQ(std::count(samples.begin(), samples.end(), 1234567), static_cast<std::ptrdiff_t>(values));
 }
 
 }  // namespace mf
