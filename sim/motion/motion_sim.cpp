@@ -34,6 +34,7 @@ struct sim_state {
     std::mutex lock;
     std::map<std::string, int> calls;
     int32_t open_status = 0;
+    int32_t open_delay_ms = 0;
     int32_t register_result = 1;
     std::string error_text;
     std::string config_file = "motion_sim.cfg";
@@ -85,6 +86,7 @@ MWI_EXPORT void MotionSim_Reset() {
     std::lock_guard<std::mutex> hold(sim().lock);
     sim().calls.clear();
     sim().open_status = 0;
+    sim().open_delay_ms = 0;
     sim().register_result = 1;
     sim().error_text.clear();
     sim().open_name.clear();
@@ -99,6 +101,12 @@ MWI_EXPORT void MotionSim_Reset() {
 MWI_EXPORT void MotionSim_SetOpenStatus(int32_t status) {
     std::lock_guard<std::mutex> hold(sim().lock);
     sim().open_status = status;
+}
+
+// Makes OpenComm_MWI take this long (real time), as a real controller's open does.
+MWI_EXPORT void MotionSim_SetOpenDelay(int32_t ms) {
+    std::lock_guard<std::mutex> hold(sim().lock);
+    sim().open_delay_ms = ms;
 }
 
 MWI_EXPORT void MotionSim_SetRegisterResult(int32_t result) {
@@ -209,6 +217,12 @@ MWI_EXPORT void InitMotionWrapperInterface_MWI() { count("InitMotionWrapperInter
 MWI_EXPORT int32_t Move_MWI(mwi_handle, uint16_t, int32_t) { count("Move_MWI"); return 0; }
 MWI_EXPORT int32_t OpenComm_MWI(const char* name, void* info, mwi_handle* handle, uint8_t flag, int32_t fifth) {
     count("OpenComm_MWI");
+    int32_t delay_ms;
+    {
+        std::lock_guard<std::mutex> hold(sim().lock);
+        delay_ms = sim().open_delay_ms;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     std::lock_guard<std::mutex> hold(sim().lock);
     sim().open_name = name ? name : "";
     sim().open_info = info;

@@ -266,6 +266,15 @@ TEST_F(MotionOpen, OpensPassesItsArgumentsAndRegistersForCanEvents) {
     EXPECT_EQ(sim_calls("CloseComm_MWI"), 1);
 }
 
+TEST_F(MotionOpen, RequestingThreadPollsTheOpenOncePerSecond) {
+    ASSERT_EQ(mc_bind_motion_library(), 0);
+    sim_fn<void (*)(int32_t)>("MotionSim_SetOpenDelay")(60);
+    ASSERT_EQ(mc_open_comm_mpx(&mc), 0);
+    EXPECT_EQ(mc.handle, 0x5157);
+    ASSERT_GE(clock.sleep_count(), 1);
+    EXPECT_EQ(clock.slept_ms(), 1000 * static_cast<int64_t>(clock.sleep_count()));
+}
+
 TEST_F(MotionOpen, AnOpenControllerIsClosedBeforeItIsOpenedAgain) {
     ASSERT_EQ(mc_open_comm_mpx(&mc), 0);
     ASSERT_EQ(mc_open_comm_mpx(&mc), 0);
