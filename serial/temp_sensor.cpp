@@ -150,6 +150,7 @@ int32_t temp_comm_write(sio_handle handle, char* text, int length, int32_t kind,
 }
 
 int32_t temp_comm_read(sio_handle handle, char* out, int32_t kind) {
+    if (out == nullptr) return ERR_TEMP_SENSOR_COMM;
     out[0] = '\0';
     uint32_t remembered = 0;
     const bool have_timeout = sio_get_timeout(handle, &remembered) == 0;

@@ -207,7 +207,7 @@ int32_t wm_comm_open_fd(sio_port* port, const char* device) {
 int32_t wm_comm_close(sio_port* port) { return port ? sio_close(port) : 0; }
 
 int32_t wm_flush_inp(sio_port* port) {
-    if (sio_clear_buffer(port->handle) != 0) {
+    if (sio_clear_buffer(port ? port->handle : SIO_INVALID_HANDLE) != 0) {
         u_sink("%s: sio_clear_buffer failed\n", "wm_flush_inp");
         return ERR_WM_COMM;
     }

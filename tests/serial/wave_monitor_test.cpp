@@ -425,6 +425,7 @@ TEST_F(WmPeer, MisbehavingMonitor) {
     v.line->faults.purge = 3;
     EXPECT_EQ(wm_flush_inp(&v.port), ERR_WM_COMM);
     EXPECT_EQ(cap.text(), "wm_flush_inp: sio_clear_buffer failed\n");
+    EXPECT_EQ(wm_flush_inp(nullptr), ERR_WM_COMM);
 }
 
 }  // namespace
