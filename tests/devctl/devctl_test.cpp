@@ -12,6 +12,7 @@
 #include "devctl/motion.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
+#include "platform/pty.h"
 #include "serial/sio.h"
 #include "tests/support/capture.h"
 
@@ -377,6 +378,32 @@ TEST_F(DevCntrl, SerialBoardWithBytesFromItsPeerEndsTheWait) {
     ASSERT_EQ(dev_remove_device(out.handle), 0);
     EXPECT_EQ(sio_close(&port), 0);
     sio_remove_virtual_port("DEVCTL_PEER");
+}
+
+TEST_F(DevCntrl, SerialPortOnAPseudoTerminalWithBytesFromThePeer) {
+    if (!platform::Pty::available()) GTEST_SKIP() << "this system has no pseudo-terminals";
+    platform::Pty pty;
+    ASSERT_EQ(pty.open(), 0);
+    sio_port port;
+    ASSERT_EQ(sio_open(pty.device().c_str(), &port), 0);
+    ASSERT_EQ(dev_add_device(DEV_SERIAL_16, static_cast<dev_handle>(port.handle), nullptr), 0);
+    EXPECT_EQ(dev_data_read(DEV_SERIAL_16, nullptr, false), DEV_NOTHING_FOUND);
+
+    std::thread peer([&pty] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        pty.write("ok\r", 3);
+    });
+    dev_record out{};
+    EXPECT_EQ(dev_data_read(DEV_SERIAL_16, &out, true), DEV_SERIAL_16);
+    peer.join();
+    EXPECT_EQ(out.handle, static_cast<dev_handle>(port.handle));
+    // The worker only looked: the bytes are still there for the protocol.
+    uint32_t waiting = 0;
+    EXPECT_EQ(sio_bytes_waiting(port.handle, &waiting), 0);
+    EXPECT_EQ(waiting, 3u);
+
+    ASSERT_EQ(dev_remove_device(out.handle), 0);
+    EXPECT_EQ(sio_close(&port), 0);
 }
 
 TEST_F(DevCntrl, MotionControllerEventObjectIsTakenAndReset) {
