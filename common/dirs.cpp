@@ -40,6 +40,15 @@ std::string join(const std::string& directory, const std::string& name, char sep
     return directory + separator + name;
 }
 
+std::string parent_directory(const std::string& path, char separator) {
+    std::string separators(1, separator);
+    if (separator == '\\') separators += '/';  // Windows takes both
+    const auto cut = path.find_last_of(separators);
+    if (cut == std::string::npos) return ".";
+    if (cut == 0) return path.substr(0, 1);
+    return path.substr(0, cut);
+}
+
 std::string native_separators(std::string path, char separator) {
     if (separator != '\\')
         for (char& c : path)

@@ -41,6 +41,10 @@ bool is_absolute_name(const std::string& name, char separator);
 
 std::string join(const std::string& directory, const std::string& name, char separator);
 
+// The directory part of a path ("." when it has none); with '\\' as the
+// separator '/' counts too.
+std::string parent_directory(const std::string& path, char separator);
+
 // On POSIX a '\' in a name from a configuration file stands for '/'.
 std::string native_separators(std::string path, char separator);
 

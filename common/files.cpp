@@ -1,5 +1,6 @@
 #include "common/files.h"
 
+#include "common/dirs.h"
 #include "common/errors.h"
 #include "common/msg.h"
 #include "platform/files.h"
@@ -33,8 +34,26 @@ std::FILE* u_fopen(const char* path, const char* mode) {
     return platform::open_file(std::string(path), mode);
 }
 
+namespace {
+
+// Copies into a new file beside the destination and renames it over the
+// destination, so a copy that fails part way (a full disk) leaves the old
+// destination whole. Where no file can be made beside it, copies in place.
+bool copy_replacing(const std::string& source, const std::string& destination) {
+    const std::string sibling =
+        platform::create_temp_file(paths::parent_directory(destination, platform::path_separator()), ".mfcopy");
+    if (sibling.empty()) return platform::copy_file(source, destination);
+    if (platform::copy_file(source, sibling) && platform::replace_file(sibling, destination)) return true;
+    const int error = platform::last_error();
+    platform::remove_file(sibling);
+    platform::set_last_error(error);
+    return false;
+}
+
+}  // namespace
+
 int32_t u_copy_file(const char* source, const char* destination) {
-    if (source && destination && platform::copy_file(source, destination)) return 0;
+    if (source && destination && copy_replacing(source, destination)) return 0;
     u_sink("u_copy_file failed: win_err = %d\n", platform::last_error());
     return ERR_CANT_WRITE_FILE;
 }

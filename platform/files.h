@@ -32,6 +32,8 @@ int64_t file_size(const std::string& path);
 
 // The system's last error number (errno, or GetLastError on Windows).
 int last_error();
+// Restores a saved error number (after clean-up calls that may change it).
+void set_last_error(int error);
 
 // The directory separator of the platform.
 char path_separator();

@@ -92,6 +92,7 @@ int64_t file_size(const std::string& path) {
 }
 
 int last_error() { return errno; }
+void set_last_error(int error) { errno = error; }
 
 char path_separator() { return '/'; }
 

@@ -78,6 +78,7 @@ int64_t file_size(const std::string& path) {
 }
 
 int last_error() { return static_cast<int>(GetLastError()); }
+void set_last_error(int error) { SetLastError(static_cast<DWORD>(error)); }
 
 char path_separator() { return '\\'; }
 

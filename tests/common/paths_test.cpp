@@ -40,6 +40,15 @@ TEST(AbsoluteNameRule, BothSeparatorStyles) {
     EXPECT_EQ(paths::native_separators("cfg\\a.dat", '\\'), "cfg\\a.dat");
 }
 
+TEST(ParentDirectoryRule, BothSeparatorStyles) {
+    EXPECT_EQ(paths::parent_directory("c:\\cfg\\a.cal", '\\'), "c:\\cfg");
+    EXPECT_EQ(paths::parent_directory("c:/cfg\\sub/a.cal", '\\'), "c:/cfg\\sub");
+    EXPECT_EQ(paths::parent_directory("a.cal", '\\'), ".");
+    EXPECT_EQ(paths::parent_directory("/a.cal", '/'), "/");
+    EXPECT_EQ(paths::parent_directory("/etc/mf/a.cal", '/'), "/etc/mf");
+    EXPECT_EQ(paths::parent_directory("odd\\name", '/'), ".");
+}
+
 // The directory lookups are kept for the life of the process, so one test sets the
 // environment before the first lookup and checks the whole chain.
 TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {

@@ -84,6 +84,8 @@ TEST(CopyFile, ReplacesDestinationAndReportsFailure) {
     EXPECT_EQ(u_copy_file(dir.file("missing").c_str(), dir.file("dst").c_str()), ERR_CANT_WRITE_FILE);
     EXPECT_EQ(sink.text().rfind("u_copy_file failed: win_err = ", 0), 0u);
     EXPECT_EQ(test::read_file(dir.file("dst")), "new contents");
+    // The copy goes through a file beside the destination; none is left behind.
+    EXPECT_EQ(dir.entries().size(), 2u);
 }
 
 TEST(Strxcmp, RelaxedKeywordComparison) {
