@@ -44,7 +44,11 @@ std::string parent_directory(const std::string& path, char separator) {
     std::string separators(1, separator);
     if (separator == '\\') separators += '/';  // Windows takes both
     const auto cut = path.find_last_of(separators);
-    if (cut == std::string::npos) return ".";
+    if (cut == std::string::npos) {
+        // "c:name" lies in drive c's current directory.
+        if (separator == '\\' && path.size() >= 2 && path[1] == ':') return path.substr(0, 2) + ".";
+        return ".";
+    }
     if (cut == 0) return path.substr(0, 1);
     return path.substr(0, cut);
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/dirs.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "datafile/data_file.h"
@@ -23,19 +24,14 @@ int usage() {
     return 1;
 }
 
-void unable(const char* input, const char* output) {
-    std::fprintf(stderr, "Unable to convert \"%s\" to \"%s\" because...\n", input, output);
+// Reader and writer codes all lie inside the name table; anything else still
+// prints a name rather than reading outside the table.
+const char* name_of(int32_t status) {
+    return status >= 1 && status <= ERR_LAST ? u_error_names[status] : error_name(status);
 }
 
-// The directory a temporary file beside the output goes into.
-std::string directory_of(const std::string& path) {
-    size_t cut = path.find_last_of(platform::path_separator() == '\\' ? "\\/" : "/");
-    if (cut == std::string::npos) {
-        if (platform::path_separator() == '\\' && path.size() >= 2 && path[1] == ':') return path.substr(0, 2) + ".";
-        return ".";
-    }
-    if (cut == 0) return path.substr(0, 1);
-    return path.substr(0, cut);
+void unable(const char* input, const char* output) {
+    std::fprintf(stderr, "Unable to convert \"%s\" to \"%s\" because...\n", input, output);
 }
 
 // Writes the data file beside the output and renames it over the output only
@@ -44,7 +40,7 @@ int32_t write_output(const char* output, const sw_info& sw, const data_header& h
     if (u_wide_path(output)) return write_data_file(output, &sw, &header, nullptr, &phase);
     const std::string target(output);
     if (platform::is_directory(target)) return ERR_CANT_CREATE_FILE;
-    const std::string temp = platform::create_temp_file(directory_of(target), ".mapforge-");
+    const std::string temp = platform::create_temp_file(paths::parent_directory(target, platform::path_separator()), ".mapforge-");
     if (temp.empty()) return ERR_CANT_CREATE_FILE;
     int32_t status = write_data_file(temp.c_str(), &sw, &header, nullptr, &phase);
     if (status == 0) {
@@ -98,7 +94,7 @@ int main(int argc, char** argv) {
     if (status != 0) {
         unable(input, output);
         std::fprintf(stderr, "\tthere was an error reading the file \"%s\"\n", input);
-        std::fprintf(stderr, "\t%s\n", u_error_names[status]);
+        std::fprintf(stderr, "\t%s\n", name_of(status));
         da_release(&phase);
         return 4;
     }
@@ -107,7 +103,7 @@ int main(int argc, char** argv) {
     if (status != 0) {
         unable(input, output);
         std::fprintf(stderr, "\tthere was an error writing to the file \"%s\"\n", output);
-        std::fprintf(stderr, "\t%s\n", u_error_names[status]);
+        std::fprintf(stderr, "\t%s\n", name_of(status));
         return 5;
     }
     std::fprintf(stderr, "Conversion from \"%s\" to \"%s\" successful\n", input, output);

@@ -44,6 +44,7 @@ TEST(ParentDirectoryRule, BothSeparatorStyles) {
     EXPECT_EQ(paths::parent_directory("c:\\cfg\\a.cal", '\\'), "c:\\cfg");
     EXPECT_EQ(paths::parent_directory("c:/cfg\\sub/a.cal", '\\'), "c:/cfg\\sub");
     EXPECT_EQ(paths::parent_directory("a.cal", '\\'), ".");
+    EXPECT_EQ(paths::parent_directory("d:a.cal", '\\'), "d:.");
     EXPECT_EQ(paths::parent_directory("/a.cal", '/'), "/");
     EXPECT_EQ(paths::parent_directory("/etc/mf/a.cal", '/'), "/etc/mf");
     EXPECT_EQ(paths::parent_directory("odd\\name", '/'), ".");
