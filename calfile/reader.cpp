@@ -12,6 +12,7 @@
 #include "common/error_codes.h"
 #include "common/files.h"
 #include "common/msg.h"
+#include "common/text.h"
 
 namespace mf {
 
@@ -20,20 +21,6 @@ namespace {
 int32_t message_count = 0;
 sb_source_kind source_kind = sb_source_kind::none;
 std::string source_text;
-
-std::string format(const char* fmt, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    char small[256];
-    const int n = std::vsnprintf(small, sizeof small, fmt, copy);
-    va_end(copy);
-    if (n < 0) return std::string();
-    if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), fmt, args);
-    text.resize(static_cast<std::size_t>(n));
-    return text;
-}
 
 bool one_of(int32_t value, std::initializer_list<int32_t> set) {
     for (int32_t v : set)
@@ -257,7 +244,7 @@ void sb_set_message_source(sb_source_kind kind, const char* text) {
 void sb_read_message(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = format(fmt, args);
+    const std::string text = u_vformat(fmt, args);
     va_end(args);
     const char* header = "";
     std::string where;

@@ -19,6 +19,7 @@
 #include "common/error_codes.h"
 #include "common/files.h"
 #include "common/msg.h"
+#include "common/text.h"
 #include "platform/files.h"
 
 #if defined(__GNUC__)
@@ -33,26 +34,12 @@ namespace {
 
 constexpr int W = 22;  // width of the padded item name
 
-std::string vformat(const char* fmt, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    char small[256];
-    const int n = std::vsnprintf(small, sizeof small, fmt, copy);
-    va_end(copy);
-    if (n < 0) return std::string();
-    if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
-    std::string text(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), fmt, args);
-    text.resize(static_cast<std::size_t>(n));
-    return text;
-}
-
 // The writer's message routine: same counter as the reader's, its own header naming
 // the file the record was last read from.
 void MF_PRINTF(2, 3) write_message(const sysInfo* si, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    const std::string text = vformat(fmt, args);
+    const std::string text = u_vformat(fmt, args);
     va_end(args);
     int32_t& count = sb_message_count();
     const char* header = "";
@@ -97,7 +84,7 @@ private:
     void MF_PRINTF(2, 3) add(const char* fmt, ...) {
         va_list args;
         va_start(args, fmt);
-        out_ += vformat(fmt, args);
+        out_ += u_vformat(fmt, args);
         va_end(args);
     }
     void item(const char* name) { add("%-*s", W, name); }

@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "common/alloc.h"
@@ -61,6 +62,22 @@ int u_trim(char* text) {
     std::memmove(text, text + start, end - start);
     text[end - start] = '\0';
     return static_cast<int>(length - (end - start));
+}
+
+std::string u_vformat(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    char small[256];
+    const int n = std::vsnprintf(small, sizeof small, fmt, copy);
+    va_end(copy);
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    va_copy(copy, args);
+    std::vsnprintf(text.data(), text.size(), fmt, copy);
+    va_end(copy);
+    text.resize(static_cast<size_t>(n));
+    return text;
 }
 
 }  // namespace mf

@@ -1,6 +1,9 @@
 // Keyword comparison and trimming.
 #pragma once
 
+#include <cstdarg>
+#include <string>
+
 namespace mf {
 
 // Relaxed comparison of a text with a keyword: ':' in the text counts as a blank,
@@ -12,5 +15,8 @@ int strxcmp(const char* text, const char* keyword);
 // Removes leading and trailing blanks, tabs and newlines in place (carriage
 // returns stay); returns the number of characters removed.
 int u_trim(char* text);
+
+// printf-style formatting into a string of any length (args is not consumed).
+std::string u_vformat(const char* fmt, va_list args);
 
 }  // namespace mf

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/msg.h"
+#include "common/text.h"
 
 namespace mf::test {
 
@@ -17,15 +18,10 @@ u_msg_fn previous_sink = nullptr;
 void capture_sink(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    va_list again;
-    va_copy(again, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, args);
+    const std::string text = u_vformat(fmt, args);
     va_end(args);
-    std::vector<char> text(static_cast<size_t>(n > 0 ? n : 0) + 1);
-    std::vsnprintf(text.data(), text.size(), fmt, again);
-    va_end(again);
     std::lock_guard<std::mutex> hold(capture_lock);
-    captured.append(text.data(), static_cast<size_t>(n > 0 ? n : 0));
+    captured += text;
 }
 }  // namespace
 
