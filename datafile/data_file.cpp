@@ -112,28 +112,32 @@ bool write_all(std::FILE* stream, const void* data, size_t size) {
     return std::fwrite(data, 1, size, stream) == size;
 }
 
-int32_t write_intensity_block(std::FILE* stream, const intensity_array& a) {
-    constexpr size_t chunk = 32768;
-    u_buffer<unsigned char> buffer(chunk * 2);
+// Streams samples big-endian through one buffer of chunk samples. The intensity
+// block goes 32768 samples (64 KiB) at a time; the phase block 65536 samples
+// (256 KiB) at a time, so converting a large map needs no second copy of it and
+// the buffer stays in the cache while the system copies it out.
+template <typename Sample>
+int32_t write_samples_be(std::FILE* stream, const Sample* data, size_t total, size_t chunk) {
+    if (total == 0) return 0;
+    u_buffer<unsigned char> buffer(std::min(chunk, total) * sizeof(Sample));
     if (!buffer) return ERR_NO_MEM;
-    const size_t total = static_cast<size_t>(sample_count(a));
     for (size_t done = 0; done < total;) {
         const size_t n = std::min(chunk, total - done);
-        for (size_t i = 0; i < n; ++i) store_be16(buffer.get() + 2 * i, static_cast<uint16_t>(a.data[done + i]));
-        if (!write_all(stream, buffer.get(), n * 2)) return ERR_CANT_WRITE_FILE;
+        unsigned char* out = buffer.get();
+        for (size_t i = 0; i < n; ++i, out += sizeof(Sample)) {
+            if constexpr (sizeof(Sample) == 2)
+                store_be16(out, static_cast<uint16_t>(data[done + i]));
+            else
+                store_be32(out, static_cast<uint32_t>(data[done + i]));
+        }
+        if (!write_all(stream, buffer.get(), n * sizeof(Sample))) return ERR_CANT_WRITE_FILE;
         done += n;
     }
     return 0;
 }
 
-int32_t write_phase_block(std::FILE* stream, const data_array& a) {
-    const size_t total = static_cast<size_t>(sample_count(a));
-    if (total == 0) return 0;
-    u_buffer<unsigned char> buffer(total * 4);
-    if (!buffer) return ERR_NO_MEM;
-    for (size_t i = 0; i < total; ++i) store_be32(buffer.get() + 4 * i, static_cast<uint32_t>(a.data[i]));
-    return write_all(stream, buffer.get(), total * 4) ? 0 : ERR_CANT_WRITE_FILE;
-}
+constexpr size_t intensity_chunk = 32768;
+constexpr size_t phase_chunk = 65536;
 
 }  // namespace
 
@@ -161,9 +165,13 @@ int32_t write_data_stream(std::FILE* stream, const sw_info* sw, const data_heade
     const size_t header_size = format == 3 ? long_header_size : short_header_size;
     if (!write_all(stream, image->data(), header_size)) return ERR_CANT_WRITE_FILE;
     if (intensity)
-        if (int32_t status = write_intensity_block(stream, *intensity)) return status;
+        if (int32_t status = write_samples_be(stream, intensity->data, static_cast<size_t>(sample_count(*intensity)),
+                                              intensity_chunk))
+            return status;
     if (phase)
-        if (int32_t status = write_phase_block(stream, *phase)) return status;
+        if (int32_t status =
+                write_samples_be(stream, phase->data, static_cast<size_t>(sample_count(*phase)), phase_chunk))
+            return status;
     return 0;
 }
 

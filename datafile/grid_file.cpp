@@ -47,9 +47,52 @@ struct span_result {
 // (it never cuts a field: it ends at white space or at the end of the input), or
 // a field is not a number. Each field is white space, then at most seven
 // characters of sign and digits.
+// The writer's layout: ten right-aligned seven-character fields, then a line end
+// (LF or CR LF). Each field is blanks, an optional sign and at least one digit,
+// and every field but the first begins with a blank (otherwise the seven
+// characters of the value before it would reach into it), so each field is
+// exactly what the general scan would read. Any other line returns 0 and is left
+// to the general scan. Returns the line's length.
+size_t parse_fixed_line(const char* line, int32_t* out, const sample_map& m) {
+    size_t length;
+    if (line[70] == '\n')
+        length = 71;
+    else if (line[70] == '\r' && line[71] == '\n')
+        length = 72;
+    else
+        return 0;
+    int32_t values[10];
+    for (int f = 0; f < 10; ++f) {
+        const char* field = line + 7 * f;
+        if (f > 0 && field[0] != ' ') return 0;
+        int j = 0;
+        while (j < 7 && field[j] == ' ') ++j;
+        const bool negative = j < 7 && field[j] == '-';
+        if (j < 7 && (negative || field[j] == '+')) ++j;
+        if (j == 7) return 0;
+        int32_t v = 0;
+        for (; j < 7; ++j) {
+            const unsigned digit = static_cast<unsigned>(field[j] - '0');
+            if (digit > 9) return 0;
+            v = v * 10 + static_cast<int32_t>(digit);
+        }
+        values[f] = negative ? -v : v;
+    }
+    for (int f = 0; f < 10; ++f) out[f] = map_sample(values[f], m);
+    return length;
+}
+
 span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
     size_t n = 0;
     while (n < need) {
+        // At a line end with a whole line of the writer's layout after it.
+        if (p < e && *p == '\n' && need - n >= 10 && e - p > 72) {
+            if (const size_t length = parse_fixed_line(p + 1, out + n, m)) {
+                p += length;
+                n += 10;
+                continue;
+            }
+        }
         while (p < e && is_space(static_cast<unsigned char>(*p))) ++p;
         if (p == e) break;
         const char* limit = e - p > 7 ? p + 7 : e;

@@ -47,6 +47,24 @@ void read_path(GridRead& r, const std::string& path) {
     r.messages = capture.text();
 }
 
+// White space, then at most seven characters of sign and digits; -32768 is no data.
+std::vector<int32_t> reference_scan(const std::string& text, size_t limit) {
+    std::vector<int32_t> values;
+    size_t i = 0;
+    while (values.size() < limit) {
+        while (i < text.size() && std::strchr(" \t\r\n\v\f", text[i]) && text[i] != '\0') ++i;
+        size_t j = i, end = std::min(text.size(), i + 7);
+        int sign = 1;
+        if (j < end && (text[j] == '-' || text[j] == '+')) sign = text[j++] == '-' ? -1 : 1;
+        if (j == end || !std::isdigit(static_cast<unsigned char>(text[j]))) break;
+        int v = 0;
+        while (j < end && std::isdigit(static_cast<unsigned char>(text[j]))) v = v * 10 + (text[j++] - '0');
+        values.push_back(sign * v == -32768 ? invalid_phase : sign * v);
+        i = j;
+    }
+    return values;
+}
+
 }  // namespace
 
 TEST(GridReader, RefusesFilesWithoutTheTagLine) {
@@ -370,23 +388,6 @@ TEST(GridReader, LargeIrregularFileMatchesAPlainScan) {
         }
     }
     data += "\n";
-    // White space, then at most seven characters of sign and digits.
-    auto reference_scan = [](const std::string& text, size_t limit) {
-        std::vector<int32_t> values;
-        size_t i = 0;
-        while (values.size() < limit) {
-            while (i < text.size() && std::strchr(" \t\r\n\v\f", text[i]) && text[i] != '\0') ++i;
-            size_t j = i, end = std::min(text.size(), i + 7);
-            int sign = 1;
-            if (j < end && (text[j] == '-' || text[j] == '+')) sign = text[j++] == '-' ? -1 : 1;
-            if (j == end || !std::isdigit(static_cast<unsigned char>(text[j]))) break;
-            int v = 0;
-            while (j < end && std::isdigit(static_cast<unsigned char>(text[j]))) v = v * 10 + (text[j++] - '0');
-            values.push_back(sign * v == -32768 ? invalid_phase : sign * v);
-            i = j;
-        }
-        return values;
-    };
     const std::vector<int32_t> expected = reference_scan(data, static_cast<size_t>(width) * height);
     ASSERT_EQ(expected.size(), static_cast<size_t>(width) * height);
     // The reference agrees with the C library's "%7d" on a stretch of the data.
@@ -421,6 +422,47 @@ namespace mf {
 
 // A run of digits longer than the read buffer has no white space to stop at:
 // the buffer grows until the run ends, and the seven-character rule still holds.
+// Lines in the writer's layout take a faster path; mixed with lines that only
+// look like it (a split field, nine fields, CR LF, seven-digit and signed values)
+// they must read exactly as the general scan reads them.
+TEST(GridReader, WriterLayoutLinesMatchThePlainScan) {
+    std::string data;
+    char field[16];
+    uint32_t seed = 11;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    size_t lines = 0;
+    while (data.size() < 3000000) {
+        const uint32_t kind = next() % 16;
+        std::string line;
+        for (int f = 0; f < 10; ++f) {
+            const int value = static_cast<int>(next() % 65536) - 32768;
+            std::snprintf(field, sizeof field, "%7d", value);
+            line += field;
+        }
+        if (kind == 1) line.replace(7, 7, "1234567");
+        if (kind == 2) line.replace(14, 7, "    +12");
+        if (kind == 3) line.replace(21, 7, "  12 34");
+        if (kind == 4) line.resize(63);
+        if (kind == 5) line.replace(28, 7, "-123456");
+        data += line + (kind == 6 ? "\r\n" : "\n");
+        ++lines;
+    }
+    const size_t count = lines * 9;
+    const std::vector<int32_t> expected = reference_scan(data, count);
+    ASSERT_EQ(expected.size(), count);
+
+    test::TempDir dir;
+    const std::string text = tag + req + "t\nGRD " + std::to_string(count / 1000) + " 1000 SUR WVL 1 SSZ 1 NDA -32768\n" + data;
+    test::write_file(dir.file("layout.grd"), text);
+    GridRead r;
+    read_path(r, dir.file("layout.grd"));
+    ASSERT_EQ(r.status, 0) << r.messages;
+    const std::vector<int32_t> got = r.samples();
+    ASSERT_EQ(got.size(), count / 1000 * 1000);
+    const auto mismatch = std::mismatch(got.begin(), got.end(), expected.begin());
+    EXPECT_EQ(mismatch.first, got.end()) << "first difference at sample " << (mismatch.first - got.begin()) << ": " << (mismatch.first != got.end() ? *mismatch.first : 0) << " vs " << *mismatch.second;
+}
+
 TEST(GridReader, DigitRunLongerThanTheBuffer) {
     const size_t values = 800000;
     std::string digits;
