@@ -91,16 +91,23 @@ int32_t sb_lexer::text(char* out) {
     }
 }
 
-int32_t sb_lexer::integer(int64_t* value) {
+bool sb_lexer::number_start(int* first, bool* negative) {
     int c;
     do c = get();
     while (is_space(c));
-    if (c == EOF) return ERR_EOF;
-    bool negative = false;
+    if (c == EOF) return false;
     if (c == '+' || c == '-') {
-        negative = c == '-';
+        *negative = c == '-';
         c = get();
     }
+    *first = c;
+    return true;
+}
+
+int32_t sb_lexer::integer(int64_t* value) {
+    bool negative = false;
+    int c;
+    if (!number_start(&c, &negative)) return ERR_EOF;
     if (!is_digit(c)) {
         unget(c);
         return ERR_SB_CALFILE_SYNTAX;
@@ -125,15 +132,9 @@ int32_t sb_lexer::real(double* value) {
     auto keep = [&](int ch) {
         if (n < cap) buf[n++] = static_cast<char>(ch);
     };
-    int c;
-    do c = get();
-    while (is_space(c));
-    if (c == EOF) return ERR_EOF;
     bool negative = false;
-    if (c == '+' || c == '-') {
-        negative = c == '-';
-        c = get();
-    }
+    int c;
+    if (!number_start(&c, &negative)) return ERR_EOF;
     bool digits = false;
     for (; is_digit(c) && n < cap; c = get()) keep(c), digits = true;
     if (c == '.' && n < cap) {

@@ -44,6 +44,9 @@ public:
 private:
     int get();
     void unget(int c);
+    // Skips white space (line ends included) and an optional sign; *first is the
+    // character after them. False when the input ended before a number began.
+    bool number_start(int* first, bool* negative);
     void skip_blanks();
 
     std::FILE* file_ = nullptr;
