@@ -6,9 +6,11 @@
 namespace mf {
 
 bool dev_serial_input_waiting(dev_handle handle, void*) {
-    // The serial layer's status query also clears the line's error flags.
+    // The status query also clears the line's error flags, so bytes that came
+    // with a line error do not count now and do on the next pass.
     uint32_t waiting = 0;
-    return sio_bytes_waiting(static_cast<sio_handle>(handle), &waiting) == 0 && waiting > 0;
+    uint32_t errors = 0;
+    return sio_port_status(static_cast<sio_handle>(handle), &waiting, &errors) == 0 && waiting > 0 && errors == 0;
 }
 
 bool dev_can_events_waiting(dev_handle, void* object) {

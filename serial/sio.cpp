@@ -278,14 +278,21 @@ int sio_read_data(sio_handle handle, void* buffer, uint32_t count, uint32_t* got
     return status_ok && os == 0 && n == count ? 0 : 1;
 }
 
-int sio_bytes_waiting(sio_handle handle, uint32_t* count) {
-    *count = 0;
+int sio_port_status(sio_handle handle, uint32_t* in_queue, uint32_t* errors) {
+    *in_queue = 0;
+    *errors = 0;
     auto port = find(handle);
     if (!port) return 1;
     platform::serial_status st;
     if (note(port->status(&st)) != 0) return 1;
-    *count = st.in_queue;
+    *in_queue = st.in_queue;
+    *errors = st.errors;
     return 0;
+}
+
+int sio_bytes_waiting(sio_handle handle, uint32_t* count) {
+    uint32_t errors = 0;
+    return sio_port_status(handle, count, &errors);
 }
 
 int sio_clear_buffer(sio_handle handle) {

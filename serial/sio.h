@@ -69,6 +69,9 @@ int sio_send_data(sio_handle handle, const void* data, uint32_t count, uint32_t*
 // read the bytes that came are in the buffer and *got says how many.
 int sio_read_data(sio_handle handle, void* buffer, uint32_t count, uint32_t* got);
 int sio_bytes_waiting(sio_handle handle, uint32_t* count);
+// The port status query: bytes in the input queue and the line error flags
+// (SERIAL_CE_ bits) since the previous query, which the query clears. 0 or 1.
+int sio_port_status(sio_handle handle, uint32_t* in_queue, uint32_t* errors);
 // Purges both queues and swallows input until the line is quiet for 100 ms.
 // ERR_SERIAL_NOT_OPEN for the invalid handle.
 int sio_clear_buffer(sio_handle handle);

@@ -327,10 +327,13 @@ TEST_F(DevCntrl, WaitingReadWithNoEligibleDeviceDoesNotReturn) {
     EXPECT_EQ(probe_calls[row], 1);
 }
 
-// A serial port whose peer "writes" bytes by raising the input count.
+// A serial port whose peer "writes" bytes by raising the input count, and can
+// report line errors once (the status query clears them).
 class PeerPort : public platform::SerialPort {
 public:
-    explicit PeerPort(std::shared_ptr<std::atomic<uint32_t>> in) : in_(std::move(in)) {}
+    explicit PeerPort(std::shared_ptr<std::atomic<uint32_t>> in,
+                      std::shared_ptr<std::atomic<uint32_t>> errors = nullptr)
+        : in_(std::move(in)), errors_(std::move(errors)) {}
     int set_event_mask(uint32_t) override { return 0; }
     int setup_queues(uint32_t, uint32_t) override { return 0; }
     int get_settings(platform::serial_settings*) override { return 0; }
@@ -342,6 +345,7 @@ public:
     int status(platform::serial_status* st) override {
         *st = {};
         st->in_queue = in_->load();
+        if (errors_) st->errors = errors_->exchange(0);
         return 0;
     }
     int purge(uint32_t) override { return 0; }
@@ -350,6 +354,7 @@ public:
 
 private:
     std::shared_ptr<std::atomic<uint32_t>> in_;
+    std::shared_ptr<std::atomic<uint32_t>> errors_;
 };
 
 TEST_F(DevCntrl, SerialBoardWithBytesFromItsPeerEndsTheWait) {
@@ -378,6 +383,25 @@ TEST_F(DevCntrl, SerialBoardWithBytesFromItsPeerEndsTheWait) {
     ASSERT_EQ(dev_remove_device(out.handle), 0);
     EXPECT_EQ(sio_close(&port), 0);
     sio_remove_virtual_port("DEVCTL_PEER");
+}
+
+// Input that arrived with a line error is not reported on that pass; the query
+// cleared the flag, so the next pass reports it.
+TEST_F(DevCntrl, SerialInputWithALineErrorWaitsForTheNextQuery) {
+    auto in = std::make_shared<std::atomic<uint32_t>>(2);
+    auto errors = std::make_shared<std::atomic<uint32_t>>(platform::SERIAL_CE_FRAME);
+    sio_add_virtual_port("DEVCTL_ERR", [in, errors](std::unique_ptr<platform::SerialPort>* port) {
+        *port = std::make_unique<PeerPort>(in, errors);
+        return 0;
+    });
+    sio_port port;
+    ASSERT_EQ(sio_open("DEVCTL_ERR", &port), 0);
+    const auto handle = static_cast<dev_handle>(port.handle);
+    EXPECT_FALSE(dev_serial_input_waiting(handle, nullptr));
+    EXPECT_EQ(errors->load(), 0u);
+    EXPECT_TRUE(dev_serial_input_waiting(handle, nullptr));
+    EXPECT_EQ(sio_close(&port), 0);
+    sio_remove_virtual_port("DEVCTL_ERR");
 }
 
 TEST_F(DevCntrl, SerialPortOnAPseudoTerminalWithBytesFromThePeer) {
