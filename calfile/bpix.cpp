@@ -26,8 +26,8 @@ std::string printf_text(const char* fmt, ...) {
     const int n = std::vsnprintf(buffer, sizeof buffer, fmt, args);
     va_end(args);
     if (n < 0) return std::string();
-    return std::string(buffer, static_cast<std::size_t>(n) < sizeof buffer ? static_cast<std::size_t>(n)
-                                                                            : sizeof buffer - 1);
+    return std::string(buffer,
+                       static_cast<std::size_t>(n) < sizeof buffer ? static_cast<std::size_t>(n) : sizeof buffer - 1);
 }
 
 bool is_separator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -36,9 +36,11 @@ std::vector<std::string> fields_of(const std::string& line) {
     std::vector<std::string> fields;
     std::size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && is_separator(line[i])) ++i;
+        while (i < line.size() && is_separator(line[i]))
+            ++i;
         const std::size_t start = i;
-        while (i < line.size() && !is_separator(line[i])) ++i;
+        while (i < line.size() && !is_separator(line[i]))
+            ++i;
         if (i > start) fields.push_back(line.substr(start, i - start));
     }
     return fields;
@@ -48,10 +50,14 @@ enum class field_fault { none, missing, not_number, extra, range };
 
 const char* fault_text(field_fault f) {
     switch (f) {
-    case field_fault::missing: return "Missing number.\n";
-    case field_fault::not_number: return "Not a number.\n";
-    case field_fault::extra: return "Extra characters after number.\n";
-    default: return "Number out of range.\n";
+    case field_fault::missing:
+        return "Missing number.\n";
+    case field_fault::not_number:
+        return "Not a number.\n";
+    case field_fault::extra:
+        return "Extra characters after number.\n";
+    default:
+        return "Number out of range.\n";
     }
 }
 

@@ -30,11 +30,11 @@ struct sb_bpix_pixel {
 };
 
 struct sb_bpix_section {
-    int32_t grabMode;   // 0..10
-    int32_t grabUnder;  // 0..10
-    uint16_t sizeX;     // 0..32767
-    uint16_t sizeY;     // 0..32767
-    double grabRate;    // 0..500
+    int32_t grabMode;       // 0..10
+    int32_t grabUnder;      // 0..10
+    uint16_t sizeX;         // 0..32767
+    uint16_t sizeY;         // 0..32767
+    double grabRate;        // 0..500
     sb_bpix_pixel* pixels;  // library allocator; null when count is 0
     int32_t count;
 };

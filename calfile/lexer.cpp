@@ -31,7 +31,8 @@ void sb_lexer::unget(int c) {
 
 void sb_lexer::skip_blanks() {
     int c;
-    do c = get();
+    do
+        c = get();
     while (is_blank(c) || c == '\r');
     unget(c);
 }
@@ -85,15 +86,19 @@ sb_lexer::kind sb_lexer::token(char* text) {
 
 int32_t sb_lexer::text(char* out) {
     switch (token(out)) {
-    case kind::eol: return ERR_EOL;
-    case kind::eof: return ERR_EOF;
-    default: return 0;
+    case kind::eol:
+        return ERR_EOL;
+    case kind::eof:
+        return ERR_EOF;
+    default:
+        return 0;
     }
 }
 
 bool sb_lexer::number_start(int* first, bool* negative) {
     int c;
-    do c = get();
+    do
+        c = get();
     while (is_space(c));
     if (c == EOF) return false;
     if (c == '+' || c == '-') {
@@ -136,10 +141,12 @@ int32_t sb_lexer::real(double* value) {
     int c;
     if (!number_start(&c, &negative)) return ERR_EOF;
     bool digits = false;
-    for (; is_digit(c) && n < cap; c = get()) keep(c), digits = true;
+    for (; is_digit(c) && n < cap; c = get())
+        keep(c), digits = true;
     if (c == '.' && n < cap) {
         keep(c);
-        for (c = get(); is_digit(c) && n < cap; c = get()) keep(c), digits = true;
+        for (c = get(); is_digit(c) && n < cap; c = get())
+            keep(c), digits = true;
     }
     if (!digits) {
         unget(c);
@@ -154,7 +161,8 @@ int32_t sb_lexer::real(double* value) {
         if (is_digit(first)) {
             keep('e');
             if (sign == '-') keep('-');
-            for (c = first; is_digit(c) && n < cap; c = get()) keep(c);
+            for (c = first; is_digit(c) && n < cap; c = get())
+                keep(c);
         } else {
             unget(first);
             if (first != sign) unget(sign);
@@ -171,7 +179,8 @@ int32_t sb_lexer::real(double* value) {
         for (std::size_t i = 0; i < n && buf[i] != 'e'; ++i)
             if (buf[i] >= '1' && buf[i] <= '9') big = true;
         const char* e = buf;
-        while (e < buf + n && *e != 'e') ++e;
+        while (e < buf + n && *e != 'e')
+            ++e;
         const bool negative_exponent = e + 1 < buf + n && e[1] == '-';
         v = big && !negative_exponent ? HUGE_VAL : 0.0;
     }
@@ -181,7 +190,8 @@ int32_t sb_lexer::real(double* value) {
 
 sb_lexer::peek_class sb_lexer::peek() {
     int c;
-    do c = get();
+    do
+        c = get();
     while (is_blank(c));
     unget(c);
     if (c == EOF || c == '\n' || c == '\r' || c == '#') return peek_class::end;

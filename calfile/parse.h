@@ -13,12 +13,12 @@ namespace mf {
 struct sb_given {
     bool sysType = false;
     bool version = false;
-    bool instrComm = false;   // InstrComm or MacAddress
+    bool instrComm = false;  // InstrComm or MacAddress
     bool invertData = false;
     bool llcTarget = false;
-    int llcRange = 0;         // pairs given: 0, 1 or 2
-    bool scanner = false;     // Pifoc or PztId
-    int wavelengths = 0;      // Light items
+    int llcRange = 0;      // pairs given: 0, 1 or 2
+    bool scanner = false;  // Pifoc or PztId
+    int wavelengths = 0;   // Light items
     bool wmComm = false;
     bool wmMonOPD = false;
     bool wmSysGain = false;

@@ -40,8 +40,7 @@ int32_t completion_checks(const sysInfo* si, const sb_given& g) {
     if (!g.version) return incomplete("Missing frame grabber and instrument board Version info.");
     if (!one_of(board, {BOARD_NONE, BOARD_CAIRN, BOARD_NOTNEEDED, BOARD_CAN}) && !g.instrComm)
         return incomplete("Missing InstrComm info.");
-    if (one_of(type, {SYS_CAIRN, SYS_FENN, SYS_RILLET}) && !g.invertData)
-        return incomplete("Missing InvertData info.");
+    if (one_of(type, {SYS_CAIRN, SYS_FENN, SYS_RILLET}) && !g.invertData) return incomplete("Missing InvertData info.");
     if (board == BOARD_CAN && !g.instrComm) return incomplete("Missing MAC Address for CAN bus.");
     if (type == SYS_FENN && !(si->motion.motionCtrl[0] && si->motion.motionCtrl[0][0]))
         u_sink("Missing MotionCtrl info.\n");
@@ -65,7 +64,8 @@ int32_t completion_checks(const sysInfo* si, const sb_given& g) {
         !g.llcTarget)
         return incomplete("Missing LLCTarget info.");
     if (si->frameGrabber != FG_NONE && si->camera.type == CAM_UNKNOWN) return incomplete("Missing Camera Type info.");
-    if ((board == BOARD_SABLEQV || board == BOARD_CAIRN) && g.wavelengths == 0) return incomplete("Missing Light info.");
+    if ((board == BOARD_SABLEQV || board == BOARD_CAIRN) && g.wavelengths == 0)
+        return incomplete("Missing Light info.");
     if (one_of(type, {SYS_SCARPSABLE, SYS_SCARPSABLEQV, SYS_SCARPSABLEICO, SYS_SCARPSABLEQVICO, SYS_LOOMA, SYS_LOOMAS,
                       SYS_LOOMBS, SYS_LOOMB, SYS_SCARPDELTA, SYS_FENN}) &&
         !g.scanner)
@@ -113,7 +113,8 @@ void derive_settings(sysInfo* si, const sb_given& g) {
         if (!given) first(0, 65535);
         if (g.llcRange < 2) second(0, 65535);
         break;
-    default: break;
+    default:
+        break;
     }
 
     sb_motion& m = si->motion;
@@ -251,9 +252,15 @@ void sb_read_message(const char* fmt, ...) {
     if (message_count == 0) {
         header = "Error(s) reading system calibration ";
         switch (source_kind) {
-        case sb_source_kind::file: where = "file \"" + source_text + "\":\n"; break;
-        case sb_source_kind::statement: where = "info\n\"" + source_text + "\":\n"; break;
-        case sb_source_kind::none: where = "info:\n"; break;
+        case sb_source_kind::file:
+            where = "file \"" + source_text + "\":\n";
+            break;
+        case sb_source_kind::statement:
+            where = "info\n\"" + source_text + "\":\n";
+            break;
+        case sb_source_kind::none:
+            where = "info:\n";
+            break;
         }
     }
     ++message_count;

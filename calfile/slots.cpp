@@ -14,7 +14,8 @@ namespace {
 struct SlotTable {
     sysInfo records[sys_slot_count];
     SlotTable() {
-        for (int i = 0; i < sys_slot_count; ++i) records[i].slot = i;
+        for (int i = 0; i < sys_slot_count; ++i)
+            records[i].slot = i;
     }
 };
 
@@ -48,16 +49,20 @@ void sb_setDefaults(sysInfo* si) {
         char* owned = const_cast<char*>(si->rampConfig);
         release_text(owned);
     }
-    for (char*& name : si->camera.files) release_text(name);
+    for (char*& name : si->camera.files)
+        release_text(name);
     release_text(si->camera.bpixFile);
     release_text(si->llc.port);
-    for (char*& text : si->motion.motionCtrl) release_text(text);
+    for (char*& text : si->motion.motionCtrl)
+        release_text(text);
     release_text(si->motion.posPort);
     release_text(si->motion.posText);
     release_text(si->motion.tempPort);
     release_text(si->motion.pendentMenu);
-    for (char*& name : si->motion.axisComp) release_text(name);
-    for (sb_pid_axis*& axis : si->motion.pid) release(axis);
+    for (char*& name : si->motion.axisComp)
+        release_text(name);
+    for (sb_pid_axis*& axis : si->motion.pid)
+        release(axis);
     release_text(si->wm.comm);
     release_text(si->wm.absWaveMeterPort);
     release(si->scanner.pifoc);

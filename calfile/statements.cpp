@@ -21,10 +21,10 @@ constexpr int32_t RANGE = ERR_SB_CALFILE_VALUE_RANGE;
 constexpr double um = 1e-6;
 using pc = sb_lexer::peek_class;
 
-#define TRY(expr)                        \
-    do {                                 \
-        const int32_t status_ = (expr);  \
-        if (status_) return status_;     \
+#define TRY(expr)                       \
+    do {                                \
+        const int32_t status_ = (expr); \
+        if (status_) return status_;    \
     } while (0)
 
 int32_t fail(int32_t code, const char* message) {
@@ -61,9 +61,12 @@ int32_t get_real(sb_parse& p, double* out, double low, double high, ends e = end
 // A sub-keyword or a name.
 int32_t get_keyword(sb_parse& p, sb_token* token) {
     switch (p.lex.token(p.word)) {
-    case sb_lexer::kind::eol: return fail(SYNTAX, "Unexpected end-of-line.");
-    case sb_lexer::kind::eof: return fail(SYNTAX, "Unexpected end-of-file.");
-    default: break;
+    case sb_lexer::kind::eol:
+        return fail(SYNTAX, "Unexpected end-of-line.");
+    case sb_lexer::kind::eof:
+        return fail(SYNTAX, "Unexpected end-of-file.");
+    default:
+        break;
     }
     *token = sb_lookup_keyword(p.word);
     if (*token == TK_NONE_TOKEN) {
@@ -85,9 +88,7 @@ int32_t expect(sb_parse& p, char c) {
     return 0;
 }
 
-int32_t need_number(sb_parse& p) {
-    return p.lex.peek() == pc::number ? 0 : fail(SYNTAX, "Expected number.");
-}
+int32_t need_number(sb_parse& p) { return p.lex.peek() == pc::number ? 0 : fail(SYNTAX, "Expected number."); }
 
 bool number_follows(sb_parse& p) { return p.lex.peek() == pc::number; }
 
@@ -125,13 +126,15 @@ int32_t system_type(sb_parse& p, int32_t type) {
     TRY(get_int(p, &week, 1, 52));
     TRY(get_int(p, &serial, 100, 999999));
     switch (p.lex.peek()) {
-    case pc::end: break;
+    case pc::end:
+        break;
     case pc::word:
         p.lex.token(p.word);
         if (std::strcmp(p.word, "R") != 0) return fail(SYNTAX, "Unrecognized string.");
         r = 1;
         break;
-    default: return fail(SYNTAX, "Expected non-numeric string.");
+    default:
+        return fail(SYNTAX, "Expected non-numeric string.");
     }
     p.si->sysType = type;
     p.si->dateCode = year * 100 + week;
@@ -169,7 +172,8 @@ int32_t mac_address(sb_parse& p) {
         if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && hex_digit(s[2]) >= 0) s += 2;
         if (hex_digit(*s) < 0) return fail(SYNTAX, "Syntax error.");
         unsigned value = 0;
-        for (; hex_digit(*s) >= 0; ++s) value = (value << 4 | static_cast<unsigned>(hex_digit(*s))) & 0xFFFu;
+        for (; hex_digit(*s) >= 0; ++s)
+            value = (value << 4 | static_cast<unsigned>(hex_digit(*s))) & 0xFFFu;
         byte = static_cast<uint8_t>(value);
     }
     std::memcpy(p.si->canInfo->mac, mac, sizeof mac);
@@ -221,12 +225,17 @@ int32_t custom_camera(sb_parse& p) {
         c[8] = 0;
         tail = &interlace;
         break;
-    default: return fail(SYNTAX, "Unexpected token.");
+    default:
+        return fail(SYNTAX, "Unexpected token.");
     }
     switch (p.lex.peek()) {
-    case pc::end: break;
-    case pc::number: TRY(get_int(p, tail, 0, 1)); break;
-    default: return SYNTAX;
+    case pc::end:
+        break;
+    case pc::number:
+        TRY(get_int(p, tail, 0, 1));
+        break;
+    default:
+        return SYNTAX;
     }
     cam.type = CAM_CUSTOM;
     cam.interlaceFlag = interlace;
@@ -248,7 +257,8 @@ int32_t camera_config(sb_parse& p) {
     if (is_board(p.si, BOARD_SABLEQV) || is_board(p.si, BOARD_FENN)) {
         static constexpr int32_t high[8] = {1, 1, 3, 1, 1, 1, 1, 1};
         int32_t c[8];
-        for (int i = 0; i < 8; ++i) TRY(get_int(p, &c[i], 0, high[i]));
+        for (int i = 0; i < 8; ++i)
+            TRY(get_int(p, &c[i], 0, high[i]));
         std::memcpy(cam.c + 1, c, sizeof c);
         return 0;
     }
@@ -280,9 +290,13 @@ int32_t camera_bpix(sb_parse& p) {
     TRY(get_int(p, &flag, 0, 1));
     owned_text name;
     switch (p.lex.peek()) {
-    case pc::end: break;
-    case pc::word: TRY(get_text(p, &name)); break;
-    default: return fail(SYNTAX, "Expected non-numeric string.");
+    case pc::end:
+        break;
+    case pc::word:
+        TRY(get_text(p, &name));
+        break;
+    default:
+        return fail(SYNTAX, "Expected non-numeric string.");
     }
     p.si->camera.bpixFlag = flag;
     if (name.text) {
@@ -329,7 +343,8 @@ int32_t camera(sb_parse& p) {
         cam.type = type;
         return 0;
     }
-    case TK_CONFIG: return camera_config(p);
+    case TK_CONFIG:
+        return camera_config(p);
     case TK_DARK:
         TRY(get_int(p, &v, 0, 32767));
         cam.dark = v;
@@ -339,14 +354,18 @@ int32_t camera(sb_parse& p) {
         cam.align = v;
         return 0;
     case TK_BAD:
-    case TK_BPIXELS: return bad_pixels(p);
-    case TK_BPIX: return camera_bpix(p);
-    case TK_FILE: return camera_files(p);
+    case TK_BPIXELS:
+        return bad_pixels(p);
+    case TK_BPIX:
+        return camera_bpix(p);
+    case TK_FILE:
+        return camera_files(p);
     case TK_OPTIONS:
         TRY(get_int(p, &v, 0, 268435455));
         cam.options = static_cast<uint32_t>(v);
         return 0;
-    case TK_PERIOD: return 0;
+    case TK_PERIOD:
+        return 0;
     case TK_PLL:
         TRY(get_int(p, &v, 0, 1));
         cam.pll = v;
@@ -363,7 +382,8 @@ int32_t camera(sb_parse& p) {
         return 0;
     }
     case TK_TRANS: {
-        if (needs_magnifications(p, "A NomMag or SysMag specification must appear\nbefore a Camera Trans specification."))
+        if (needs_magnifications(p,
+                                 "A NomMag or SysMag specification must appear\nbefore a Camera Trans specification."))
             return 0;
         int32_t index = 0, x = 0, y = 0;
         TRY(get_int(p, &index, 0, sb_max_mags - 1));
@@ -373,7 +393,8 @@ int32_t camera(sb_parse& p) {
         cam.trans[index][1] = y;
         return 0;
     }
-    default: return fail(SYNTAX, "Unexpected token.");
+    default:
+        return fail(SYNTAX, "Unexpected token.");
     }
 }
 
@@ -392,7 +413,8 @@ int32_t light(sb_parse& p) {
     else if (is_board(si, BOARD_FENN))
         wave[0] = 9 * um;
     else if (!is_board(si, BOARD_CAN))
-        for (double& w : wave) w = 0.6328 * um;
+        for (double& w : wave)
+            w = 0.6328 * um;
     else {
         std::memcpy(wave, si->light.wavelength, sizeof wave);
         std::memcpy(band, si->light.bandwidth, sizeof band);
@@ -453,8 +475,10 @@ int32_t llc(sb_parse& p) {
         llc.alignModePct[0] = llc.alignModePct[1] = pct;
         return 0;
     }
-    case TK_AVGCURLIMIT: return pairs(p, llc.avgCurLimit, 1000, 1000, &count);
-    case TK_FWDVOLTAGE: return pairs(p, llc.fwdVoltage, 10000, 10000, &count);
+    case TK_AVGCURLIMIT:
+        return pairs(p, llc.avgCurLimit, 1000, 1000, &count);
+    case TK_FWDVOLTAGE:
+        return pairs(p, llc.fwdVoltage, 10000, 10000, &count);
     case TK_CONFIG: {
         int32_t first = 0, second = -1;
         TRY(get_int(p, &first, 0, 255));
@@ -495,7 +519,8 @@ int32_t llc(sb_parse& p) {
         llc.target = v;
         p.given.llcTarget = true;
         return 0;
-    default: return fail(SYNTAX, "Unexpected token.");
+    default:
+        return fail(SYNTAX, "Unexpected token.");
     }
 }
 
@@ -524,7 +549,8 @@ int32_t scanner_serial(sb_parse& p, int32_t high, bool constants) {
 int32_t magnifications(sb_parse& p, bool nominal) {
     sb_mags& mag = p.si->mag;
     double* values = nominal ? mag.nom : mag.sys;
-    for (int i = 0; i < sb_max_mags; ++i) values[i] = 0;
+    for (int i = 0; i < sb_max_mags; ++i)
+        values[i] = 0;
     TRY(need_number(p));
     int n = 0;
     do {
@@ -559,8 +585,10 @@ int32_t pid_values(sb_parse& p, int axis) {
     static constexpr int32_t low[6] = {-8388608, -8388608, 0, 0, 0, 0};
     static constexpr int32_t high[6] = {8388607, 8388607, 8388607, 8388607, 1, 8388607};
     sb_pid_set set{};
-    for (int i = 0; i < 6; ++i) TRY(get_int(p, &set.i[i], low[i], high[i]));
-    for (double& r : set.r) TRY(get_real(p, &r, -2, 2));
+    for (int i = 0; i < 6; ++i)
+        TRY(get_int(p, &set.i[i], low[i], high[i]));
+    for (double& r : set.r)
+        TRY(get_real(p, &r, -2, 2));
     if (which & 1) p.si->motion.pid[axis]->fast = set;
     if (which & 2) p.si->motion.pid[axis]->slow = set;
     return 0;
@@ -753,7 +781,8 @@ int32_t enc_zoom(sb_parse& p, sb_token keyword) {
         z.stdMagCount = n;
         return 0;
     }
-    default: return set_text(p, &z.calFile);
+    default:
+        return set_text(p, &z.calFile);
     }
 }
 
@@ -768,7 +797,8 @@ int32_t fenn_table(sb_parse& p, bool dispersion) {
     TRY(need_number(p));
     const double limit = dispersion ? 6.283185307179586 : 100;
     double row[sb_max_fenn_values];
-    for (double& v : row) v = sb_unset;
+    for (double& v : row)
+        v = sb_unset;
     int n = 0;
     do {
         if (n == sb_max_fenn_values) return fail(SYNTAX, "Too many FennDisper or FennAvg_K0 values.");
@@ -802,7 +832,8 @@ int32_t fenn(sb_parse& p, sb_token keyword) {
     sb_fenn& f = *p.si->fenn;
     double v = 0;
     switch (keyword) {
-    case TK_FENNMATERIALS: return set_text(p, &f.materials);
+    case TK_FENNMATERIALS:
+        return set_text(p, &f.materials);
     case TK_FENNSYS: {
         double s[4];
         TRY(get_real(p, &s[0], 0, 1));
@@ -828,10 +859,14 @@ int32_t fenn(sb_parse& p, sb_token keyword) {
         f.zeroPtPos[1] = second;
         return 0;
     }
-    case TK_FENNDISPER: return fenn_table(p, true);
-    case TK_FENNAVG_K0: return fenn_table(p, false);
-    case TK_FENNDMICENTER: return fenn_center(p, true);
-    case TK_FENNTILTCENTER: return fenn_center(p, false);
+    case TK_FENNDISPER:
+        return fenn_table(p, true);
+    case TK_FENNAVG_K0:
+        return fenn_table(p, false);
+    case TK_FENNDMICENTER:
+        return fenn_center(p, true);
+    case TK_FENNTILTCENTER:
+        return fenn_center(p, false);
     case TK_FENNZEROGAGEPER: {
         int parts = 0;
         TRY(period(p, 4, 8640000, &v, &parts));
@@ -901,36 +936,49 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
     if (type >= 0) return system_type(p, type);
 
     switch (keyword) {
-    case TK_INSTRNAME: return set_text(p, &si->instrName);
-    case TK_UNIT: return set_int(p, &si->unit, 0, 7);
-    case TK_VERSION: return version(p);
+    case TK_INSTRNAME:
+        return set_text(p, &si->instrName);
+    case TK_UNIT:
+        return set_int(p, &si->unit, 0, 7);
+    case TK_VERSION:
+        return version(p);
     case TK_INSTRCOMM:
         TRY(set_text(p, &si->instrComm));
         p.given.instrComm = true;
         return 0;
-    case TK_MACADDRESS: return mac_address(p);
+    case TK_MACADDRESS:
+        return mac_address(p);
     case TK_INVERTDATA:
         TRY(set_int(p, &si->invertData, 0, 255));
         p.given.invertData = true;
         return 0;
-    case TK_REMOTE: return set_text(p, &remote_name);
-    case TK_RAMP: return ramp(p);
-    case TK_CAMERA: return camera(p);
-    case TK_LIGHT: return light(p);
-    case TK_LLC: return llc(p);
+    case TK_REMOTE:
+        return set_text(p, &remote_name);
+    case TK_RAMP:
+        return ramp(p);
+    case TK_CAMERA:
+        return camera(p);
+    case TK_LIGHT:
+        return light(p);
+    case TK_LLC:
+        return llc(p);
     case TK_ADC: {
         sb_token sub = TK_NONE_TOKEN;
         TRY(get_keyword(p, &sub));
         if (sub != TK_CLOCK) return fail(SYNTAX, "Unexpected token.");
         return set_int(p, &si->scanner.adcClock, 0, 511);
     }
-    case TK_PIFOC: return scanner_serial(p, 999999, true);
-    case TK_PZTID: return scanner_serial(p, 99999, false);
+    case TK_PIFOC:
+        return scanner_serial(p, 999999, true);
+    case TK_PZTID:
+        return scanner_serial(p, 99999, false);
     case TK_PIFOCTYPE:
         TRY(sb_need_pifoc(si));
         return set_int(p, &si->scanner.pifoc->type, 0, 2);
-    case TK_PIFOCPOLARITY: return set_int(p, &si->scanner.pifocPolarity, -1, 1);
-    case TK_PZTPWR: return set_int(p, &si->scanner.pztpwr, -1, 1000);
+    case TK_PIFOCPOLARITY:
+        return set_int(p, &si->scanner.pifocPolarity, -1, 1);
+    case TK_PZTPWR:
+        return set_int(p, &si->scanner.pztpwr, -1, 1000);
     case TK_SCANCAL: {
         double a = 0, b = si->scanner.scanCal[1];
         TRY(get_real(p, &a, 0.85, 1.15));
@@ -939,8 +987,10 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
         si->scanner.scanCal[1] = b;
         return 0;
     }
-    case TK_NOMMAG: return magnifications(p, true);
-    case TK_SYSMAG: return magnifications(p, false);
+    case TK_NOMMAG:
+        return magnifications(p, true);
+    case TK_SYSMAG:
+        return magnifications(p, false);
     case TK_TURRET: {
         int32_t a = 0, b = si->motion.turret[1];
         TRY(get_int(p, &a, 0, 255));
@@ -949,11 +999,16 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
         si->motion.turret[1] = b;
         return 0;
     }
-    case TK_ZOOM: return set_int(p, &si->motion.zoom, 0, 255);
-    case TK_MOTIONCTRL: return motion_ctrl(p);
-    case TK_POSINSTR: return position_instrument(p);
-    case TK_TEMPSENSOR: return temperature_sensor(p);
-    case TK_PENDENTMENU: return set_text(p, &si->motion.pendentMenu);
+    case TK_ZOOM:
+        return set_int(p, &si->motion.zoom, 0, 255);
+    case TK_MOTIONCTRL:
+        return motion_ctrl(p);
+    case TK_POSINSTR:
+        return position_instrument(p);
+    case TK_TEMPSENSOR:
+        return temperature_sensor(p);
+    case TK_PENDENTMENU:
+        return set_text(p, &si->motion.pendentMenu);
     case TK_AXISCOMP_A:
     case TK_AXISCOMP_B:
     case TK_AXISCOMP_P:
@@ -961,7 +1016,8 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
     case TK_AXISCOMP_T:
     case TK_AXISCOMP_X:
     case TK_AXISCOMP_Y:
-    case TK_AXISCOMP_Z: return set_text(p, &si->motion.axisComp[axis_of(keyword, TK_AXISCOMP_A)]);
+    case TK_AXISCOMP_Z:
+        return set_text(p, &si->motion.axisComp[axis_of(keyword, TK_AXISCOMP_A)]);
     case TK_PIDVALS_A:
     case TK_PIDVALS_B:
     case TK_PIDVALS_P:
@@ -969,34 +1025,64 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
     case TK_PIDVALS_T:
     case TK_PIDVALS_X:
     case TK_PIDVALS_Y:
-    case TK_PIDVALS_Z: return pid_values(p, axis_of(keyword, TK_PIDVALS_A));
-    case TK_XAXISBACKLASH: return set_float(p, &si->motion.xAxisBacklash, 0, 1000);
-    case TK_YAXISBACKLASH: return set_float(p, &si->motion.yAxisBacklash, 0, 1000);
-    case TK_ZAXISBACKLASH: return set_real(p, &si->motion.zAxisBacklash, 0, 100);
-    case TK_ZAXISCAL: return set_real(p, &si->motion.zAxisCal, 0.85, 1.15);
-    case TK_ZENCODER: return set_int(p, &si->motion.zEncoder, 0, 1);
-    case TK_ZCANCLOSEDLOOP: return set_int(p, &si->motion.zCanClosedLoop, 0, 1);
-    case TK_DIFFDISKRATE: return set_real(p, &si->motion.diffdiskrate, 10, 80);
-    case TK_DIFFDISKFRACTION: return set_real(p, &si->motion.diffdiskfraction, 0, 2, ends::open_low);
+    case TK_PIDVALS_Z:
+        return pid_values(p, axis_of(keyword, TK_PIDVALS_A));
+    case TK_XAXISBACKLASH:
+        return set_float(p, &si->motion.xAxisBacklash, 0, 1000);
+    case TK_YAXISBACKLASH:
+        return set_float(p, &si->motion.yAxisBacklash, 0, 1000);
+    case TK_ZAXISBACKLASH:
+        return set_real(p, &si->motion.zAxisBacklash, 0, 100);
+    case TK_ZAXISCAL:
+        return set_real(p, &si->motion.zAxisCal, 0.85, 1.15);
+    case TK_ZENCODER:
+        return set_int(p, &si->motion.zEncoder, 0, 1);
+    case TK_ZCANCLOSEDLOOP:
+        return set_int(p, &si->motion.zCanClosedLoop, 0, 1);
+    case TK_DIFFDISKRATE:
+        return set_real(p, &si->motion.diffdiskrate, 10, 80);
+    case TK_DIFFDISKFRACTION:
+        return set_real(p, &si->motion.diffdiskfraction, 0, 2, ends::open_low);
     case TK_RINGSPOT:
         if (is_board(si, BOARD_TARN) ||
             (is_board(si, BOARD_CAN) &&
              (si->sysType == SYS_TARNCAN || si->sysType == SYS_SKERRY_CAN || si->sysType == SYS_BRAE_CAN)))
             si->ringSpot = 1;
         return 0;
-    case TK_IGNOREDUALBRUSHMOTOR: si->present.dualBrushMotor = 0; return 0;
-    case TK_IGNOREFOCUSNDW: si->present.focusNDW = 0; return 0;
-    case TK_IGNORELAPS: si->present.laps = 0; return 0;
-    case TK_IGNOREPZT: si->present.pzt = 0; return 0;
-    case TK_IGNOREWAND: si->present.wand = 0; return 0;
-    case TK_IGNOREZOOM: si->present.zoom = 0; return 0;
-    case TK_NOINTENSAVG: si->noIntensAvg = 1; return 0;
-    case TK_TOUCHSCREEN: si->touchScreen = 1; return 0;
-    case TK_SDCCAL: return sdc_cal(p);
-    case TK_RADCRVFOCCAL: return set_real(p, &si->radCrvFocCal, -100, 100);
-    case TK_RADCRVPWRCAL: return set_real(p, &si->radCrvPwrCal, -100, 100);
-    case TK_ENCODEDRADIUSSCALE: return radius_scale(p, &si->encodedRadiusScale);
-    case TK_INTFRADIUSSCALE: return radius_scale(p, &si->intfRadiusScale);
+    case TK_IGNOREDUALBRUSHMOTOR:
+        si->present.dualBrushMotor = 0;
+        return 0;
+    case TK_IGNOREFOCUSNDW:
+        si->present.focusNDW = 0;
+        return 0;
+    case TK_IGNORELAPS:
+        si->present.laps = 0;
+        return 0;
+    case TK_IGNOREPZT:
+        si->present.pzt = 0;
+        return 0;
+    case TK_IGNOREWAND:
+        si->present.wand = 0;
+        return 0;
+    case TK_IGNOREZOOM:
+        si->present.zoom = 0;
+        return 0;
+    case TK_NOINTENSAVG:
+        si->noIntensAvg = 1;
+        return 0;
+    case TK_TOUCHSCREEN:
+        si->touchScreen = 1;
+        return 0;
+    case TK_SDCCAL:
+        return sdc_cal(p);
+    case TK_RADCRVFOCCAL:
+        return set_real(p, &si->radCrvFocCal, -100, 100);
+    case TK_RADCRVPWRCAL:
+        return set_real(p, &si->radCrvPwrCal, -100, 100);
+    case TK_ENCODEDRADIUSSCALE:
+        return radius_scale(p, &si->encodedRadiusScale);
+    case TK_INTFRADIUSSCALE:
+        return radius_scale(p, &si->intfRadiusScale);
     case TK_SLEEPTIMEOUT: {
         double seconds = 0;
         int parts = 0;
@@ -1016,18 +1102,25 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
         TRY(set_real(p, &si->wm.monOPD, 0, 2147483647.0));
         p.given.wmMonOPD = true;
         return 0;
-    case TK_WMTUNERANGE: return two_reals_scaled(p, si->wm.tuneRange);
-    case TK_WMTUNERATE: return two_reals_scaled(p, si->wm.tuneRate);
-    case TK_WMMAXBUCKETS: return max_buckets(p);
-    case TK_ABSWAVEMETER: return abs_wave_meter(p);
-    case TK_DYNWAVEGEN: return dyn_wave_gen(p);
-    case TK_FENNSIINVERTDATA: return set_int(p, &si->wm.fennsiInvertData, 0, 255);
+    case TK_WMTUNERANGE:
+        return two_reals_scaled(p, si->wm.tuneRange);
+    case TK_WMTUNERATE:
+        return two_reals_scaled(p, si->wm.tuneRate);
+    case TK_WMMAXBUCKETS:
+        return max_buckets(p);
+    case TK_ABSWAVEMETER:
+        return abs_wave_meter(p);
+    case TK_DYNWAVEGEN:
+        return dyn_wave_gen(p);
+    case TK_FENNSIINVERTDATA:
+        return set_int(p, &si->wm.fennsiInvertData, 0, 255);
     case TK_TARNENCZOOMCONFIG:
     case TK_TARNENCZOOMBACKLASH:
     case TK_TARNENCZOOMPROGLIM:
     case TK_TARNENCZOOMWANDLIM:
     case TK_TARNENCZOOMSTDMAGS:
-    case TK_TARNENCZOOMCALFILE: return enc_zoom(p, keyword);
+    case TK_TARNENCZOOMCALFILE:
+        return enc_zoom(p, keyword);
     case TK_FENNMATERIALS:
     case TK_FENNSYS:
     case TK_FENNDMISCALE:
@@ -1039,8 +1132,10 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
     case TK_FENNTILTCENTER:
     case TK_FENNZEROGAGEPER:
     case TK_FENNTEMPERATURE:
-    case TK_FENNLOG: return fenn(p, keyword);
-    default: return fail(SYNTAX, "Unexpected token.");
+    case TK_FENNLOG:
+        return fenn(p, keyword);
+    default:
+        return fail(SYNTAX, "Unexpected token.");
     }
 }
 

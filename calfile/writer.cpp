@@ -267,7 +267,9 @@ derived_range reader_range(const sysInfo* si) {
     };
     switch (si->boardType) {
     case BOARD_TARN:
-    case BOARD_BRAE: first(10, 159); break;
+    case BOARD_BRAE:
+        first(10, 159);
+        break;
     case BOARD_CAIRN:
     case BOARD_NOTNEEDED:
         if (si->sysType == SYS_KAME250)
@@ -276,7 +278,9 @@ derived_range reader_range(const sysInfo* si) {
             first(si->boardType == BOARD_CAIRN ? 0 : 10, si->boardType == BOARD_CAIRN ? 4095 : 159);
         d.forced = si->sysType == SYS_KAME250 || si->boardType == BOARD_NOTNEEDED;
         break;
-    case BOARD_FENN: first(0, 3685); break;
+    case BOARD_FENN:
+        first(0, 3685);
+        break;
     case BOARD_SABLEQV:
         first(0, 4095);
         second(0, 100);
@@ -285,7 +289,8 @@ derived_range reader_range(const sysInfo* si) {
         first(0, 65535);
         second(0, 65535);
         break;
-    default: break;
+    default:
+        break;
     }
     return d;
 }
@@ -365,7 +370,8 @@ void cal_writer::scanner() {
     if (const sb_pifoc* p = s.pifoc) {
         const sb_pifoc preset;
         item("Pifoc");
-        if (type({SYS_SCARPSABLE, SYS_SCARPSABLEQV, SYS_SCARPSABLEICO, SYS_SCARPDELTA, SYS_SCARPSABLEQVICO, SYS_FENN}) ||
+        if (type(
+                {SYS_SCARPSABLE, SYS_SCARPSABLEQV, SYS_SCARPSABLEICO, SYS_SCARPDELTA, SYS_SCARPSABLEQVICO, SYS_FENN}) ||
             p->k != preset.k || p->beta != preset.beta)
             add("  %d  %.6f  %.6f\n", p->serial, p->k, p->beta);
         else
@@ -378,7 +384,8 @@ void cal_writer::scanner() {
 
 void cal_writer::magnifications(const char* name, const double* values) {
     int n = 0;
-    while (n < sb_max_mags && values[n] != 0) ++n;
+    while (n < sb_max_mags && values[n] != 0)
+        ++n;
     if (type({SYS_CAIRN, SYS_KAME250, SYS_RILLET, SYS_FENN})) {
         // At least two values on these systems; more when the record has more.
         if (n < 2) n = 2;
@@ -386,7 +393,8 @@ void cal_writer::magnifications(const char* name, const double* values) {
         return;
     }
     item(name);
-    for (int i = 0; i < n; ++i) add("  %6.4f", values[i]);
+    for (int i = 0; i < n; ++i)
+        add("  %6.4f", values[i]);
     add("\n");
 }
 
@@ -396,7 +404,8 @@ void cal_writer::fenn_table(const char* name, const double (*rows)[sb_max_fenn_v
         if (row[0] >= sb_unset) continue;
         item(name);
         add("  %d  %.6g", i, row[0]);
-        for (int k = 1; k < sb_max_fenn_values && row[k] < sb_unset; ++k) add("  %.6g", row[k]);
+        for (int k = 1; k < sb_max_fenn_values && row[k] < sb_unset; ++k)
+            add("  %.6g", row[k]);
         add("\n");
     }
 }
@@ -459,8 +468,8 @@ bool same_set(const sb_pid_set& a, const sb_pid_set& b) {
 
 void cal_writer::pid_sets() {
     auto values = [&](const sb_pid_set& s) {
-        add("  %d  %d  %d  %d  %d  %d  %g  %g  %g  %g\n", s.i[0], s.i[1], s.i[2], s.i[3], s.i[4], s.i[5], s.r[0], s.r[1],
-            s.r[2], s.r[3]);
+        add("  %d  %d  %d  %d  %d  %d  %g  %g  %g  %g\n", s.i[0], s.i[1], s.i[2], s.i[3], s.i[4], s.i[5], s.r[0],
+            s.r[1], s.r[2], s.r[3]);
     };
     for (int axis = 0; axis < sb_pid_axis_count; ++axis) {
         const sb_pid_axis* pid = si_->motion.pid[axis];
@@ -525,7 +534,8 @@ void cal_writer::motion() {
     for (int i = 0; i < sb_max_mags; ++i) {
         const double* v = si->sdcCal[i].s;
         bool set = v[6] != 0 && v[7] != 0;
-        for (int k = 0; k < 6; ++k) set = set && v[k] < sb_unset;
+        for (int k = 0; k < 6; ++k)
+            set = set && v[k] < sb_unset;
         if (!set) continue;
         item("SdcCal");
         add("  %d  %g  %g  %g  %g  %g  %g  %g  %g\n", i, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]);
@@ -607,7 +617,8 @@ void cal_writer::enc_zoom() {
     if (n > 0) {
         item("TarnEncZoomStdMags");
         add("  %g", z->stdMags[0]);
-        for (int i = 1; i < n; ++i) add("  %g", z->stdMags[i]);
+        for (int i = 1; i < n; ++i)
+            add("  %g", z->stdMags[i]);
         add("\n");
     }
     if (has_text(z->calFile)) text_item("TarnEncZoomCalFile", z->calFile);

@@ -53,21 +53,20 @@ int32_t can_bind_library(const char* base_name) {
     const std::string base = base_name ? base_name : "";
     platform::dynlib_handle lib = platform::dynlib_load(base);
     if (!lib) {
-        u_sink("can_bind_library: cannot load %s: system error %d %s\n",
-               platform::dynlib_file_name(base).c_str(), platform::dynlib_last_error(),
-               platform::dynlib_last_error_text().c_str());
+        u_sink("can_bind_library: cannot load %s: system error %d %s\n", platform::dynlib_file_name(base).c_str(),
+               platform::dynlib_last_error(), platform::dynlib_last_error_text().c_str());
         return ERR_CAN_NOT_AVAIL;
     }
     can_api ops{};
     std::string missing;
-#define MF_CAN_RESOLVE(name, params)                                                 \
-    ops.name = reinterpret_cast<name##_fn>(platform::dynlib_symbol(lib, #name));     \
+#define MF_CAN_RESOLVE(name, params)                                             \
+    ops.name = reinterpret_cast<name##_fn>(platform::dynlib_symbol(lib, #name)); \
     if (!ops.name) missing += missing.empty() ? #name : ", " #name;
     MF_CAN_OPERATIONS(MF_CAN_RESOLVE)
 #undef MF_CAN_RESOLVE
     if (!missing.empty()) {
-        u_sink("can_bind_library: %s lacks entry points: %s\n",
-               platform::dynlib_file_name(base).c_str(), missing.c_str());
+        u_sink("can_bind_library: %s lacks entry points: %s\n", platform::dynlib_file_name(base).c_str(),
+               missing.c_str());
         platform::dynlib_free(lib);
         return ERR_CAN_NOT_AVAIL;
     }

@@ -49,25 +49,25 @@ using can_emcy_handler = void (*)(uint32_t first, uint32_t second, const uint8_t
 
 // The one list of entry points: name, parameter types. Binding, the table, the
 // virtual instrument and its exports all expand it, so order and shapes cannot drift.
-#define MF_CAN_OPERATIONS(X)                                                                  \
-    X(CAN_EnumerateBridges, (can_bridge_entry * table))                                       \
-    X(CAN_Connect, (uint32_t ip_address))                                                     \
-    X(CAN_Disconnect, ())                                                                     \
-    X(CAN_GetFirmwareVersion, (uint8_t * major, uint8_t * minor))                             \
-    X(CAN_GetBridgeConfiguration, (uint8_t * node_id, uint32_t * kbit_rate))                  \
-    X(CAN_SetBridgeConfiguration, (uint8_t node_id, uint32_t kbit_rate))                      \
-    X(CAN_GetLastBridgeError, (uint32_t * error))                                             \
-    X(CAN_ResetBridge, ())                                                                    \
-    X(CAN_EnumerateNodes, (uint8_t * states))                                                 \
-    X(CAN_FindNode, (uint8_t node, uint32_t * status))                                        \
-    X(CAN_GetNodeState, (uint8_t node, uint32_t * state))                                     \
-    X(CAN_SDORead, (uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size, \
-                    can_sdo_result* result))                                                  \
-    X(CAN_SDOWrite, (uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size, \
-                     can_sdo_result* result))                                                 \
-    X(CAN_RegisterEvents, (can_pdo_handler pdo_handler, can_emcy_handler emcy_handler))       \
-    X(CAN_RegisterPDO, (can_pdo * pdo))                                                       \
-    X(CAN_GetPDO, (can_pdo * pdo))                                                            \
+#define MF_CAN_OPERATIONS(X)                                                                               \
+    X(CAN_EnumerateBridges, (can_bridge_entry * table))                                                    \
+    X(CAN_Connect, (uint32_t ip_address))                                                                  \
+    X(CAN_Disconnect, ())                                                                                  \
+    X(CAN_GetFirmwareVersion, (uint8_t * major, uint8_t * minor))                                          \
+    X(CAN_GetBridgeConfiguration, (uint8_t * node_id, uint32_t * kbit_rate))                               \
+    X(CAN_SetBridgeConfiguration, (uint8_t node_id, uint32_t kbit_rate))                                   \
+    X(CAN_GetLastBridgeError, (uint32_t * error))                                                          \
+    X(CAN_ResetBridge, ())                                                                                 \
+    X(CAN_EnumerateNodes, (uint8_t * states))                                                              \
+    X(CAN_FindNode, (uint8_t node, uint32_t * status))                                                     \
+    X(CAN_GetNodeState, (uint8_t node, uint32_t * state))                                                  \
+    X(CAN_SDORead,                                                                                         \
+      (uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size, can_sdo_result* result)) \
+    X(CAN_SDOWrite,                                                                                        \
+      (uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size, can_sdo_result* result)) \
+    X(CAN_RegisterEvents, (can_pdo_handler pdo_handler, can_emcy_handler emcy_handler))                    \
+    X(CAN_RegisterPDO, (can_pdo * pdo))                                                                    \
+    X(CAN_GetPDO, (can_pdo * pdo))                                                                         \
     X(CAN_UnregisterPDOs, ())
 
 #define MF_CAN_FN_TYPE(name, params) using name##_fn = int32_t(*) params;

@@ -25,18 +25,30 @@ inline constexpr int64_t node_poll_ms = 200;
 
 const char* can_node_name(uint8_t node) {
     switch (node) {
-        case CAN_NODE_ID_LARGEAP: return "CAN_NODE_ID_LARGEAP";
-        case CAN_NODE_ID_LED: return "CAN_NODE_ID_LED";
-        case CAN_NODE_ID_TRIPLEPZT: return "CAN_NODE_ID_TRIPLEPZT";
-        case CAN_NODE_ID_BRUSHMOTOR: return "CAN_NODE_ID_BRUSHMOTOR";
-        case CAN_NODE_ID_FOCUS_NDW: return "CAN_NODE_ID_FOCUS_NDW";
-        case CAN_NODE_ID_AUX_MOTOR: return "CAN_NODE_ID_AUX_MOTOR";
-        case CAN_NODE_ID_DD_RS: return "CAN_NODE_ID_DD_RS";
-        case CAN_NODE_ID_DD_ZOOM: return "CAN_NODE_ID_DD_ZOOM";
-        case CAN_NODE_ID_WAND: return "CAN_NODE_ID_WAND";
-        case CAN_NODE_ID_WAND2: return "CAN_NODE_ID_WAND2";
-        case CAN_NODE_ID_RAMP: return "CAN_NODE_ID_RAMP";
-        default: return "";
+    case CAN_NODE_ID_LARGEAP:
+        return "CAN_NODE_ID_LARGEAP";
+    case CAN_NODE_ID_LED:
+        return "CAN_NODE_ID_LED";
+    case CAN_NODE_ID_TRIPLEPZT:
+        return "CAN_NODE_ID_TRIPLEPZT";
+    case CAN_NODE_ID_BRUSHMOTOR:
+        return "CAN_NODE_ID_BRUSHMOTOR";
+    case CAN_NODE_ID_FOCUS_NDW:
+        return "CAN_NODE_ID_FOCUS_NDW";
+    case CAN_NODE_ID_AUX_MOTOR:
+        return "CAN_NODE_ID_AUX_MOTOR";
+    case CAN_NODE_ID_DD_RS:
+        return "CAN_NODE_ID_DD_RS";
+    case CAN_NODE_ID_DD_ZOOM:
+        return "CAN_NODE_ID_DD_ZOOM";
+    case CAN_NODE_ID_WAND:
+        return "CAN_NODE_ID_WAND";
+    case CAN_NODE_ID_WAND2:
+        return "CAN_NODE_ID_WAND2";
+    case CAN_NODE_ID_RAMP:
+        return "CAN_NODE_ID_RAMP";
+    default:
+        return "";
     }
 }
 
@@ -46,7 +58,8 @@ can_state* can_state_of(const sysInfo* si) {
 }
 
 void can_state_reset_all() {
-    for (can_state& s : slot_states) s = can_state{};
+    for (can_state& s : slot_states)
+        s = can_state{};
 }
 
 uint32_t can_bridge_address(const can_config* cfg) { return load_le32(cfg->ip); }
@@ -55,8 +68,8 @@ int32_t find_bridge(can_config* cfg) {
     static const char* const fn = "find_bridge";
     if (!cfg) return ERR_INVALID_PARAM;
     char mac_text[18];
-    std::snprintf(mac_text, sizeof mac_text, "%2.2X %2.2X %2.2X %2.2X %2.2X %2.2X", cfg->mac[0],
-                  cfg->mac[1], cfg->mac[2], cfg->mac[3], cfg->mac[4], cfg->mac[5]);
+    std::snprintf(mac_text, sizeof mac_text, "%2.2X %2.2X %2.2X %2.2X %2.2X %2.2X", cfg->mac[0], cfg->mac[1],
+                  cfg->mac[2], cfg->mac[3], cfg->mac[4], cfg->mac[5]);
     std::memset(cfg->ip, 255, sizeof cfg->ip);
 
     // The bridge fills at most 127 entries; the table lives for this call only.
@@ -106,8 +119,7 @@ bool find_node(uint8_t node, const char* name) {
         return false;
     }
     if (status != CAN_NODE_FOUND) {
-        u_msg_time("%s: Error finding node %s: CAN_FindNode status = %d\n", fn, name,
-                   static_cast<int>(status));
+        u_msg_time("%s: Error finding node %s: CAN_FindNode status = %d\n", fn, name, static_cast<int>(status));
         return false;
     }
     return true;
@@ -119,8 +131,7 @@ bool wait_for_node_operational(uint8_t node, const char* name) {
     for (int poll = 1; poll <= node_state_polls; ++poll) {
         int32_t err = can_lib().CAN_GetNodeState(node, &state);
         if (err != CAN_OK) {
-            u_msg_time("%s: Error waiting for node %s operational: CAN_GetNodeState canErr = %d\n",
-                       fn, name, err);
+            u_msg_time("%s: Error waiting for node %s operational: CAN_GetNodeState canErr = %d\n", fn, name, err);
             return false;
         }
         if (state == CAN_NODE_OPERATIONAL) return true;
@@ -129,8 +140,8 @@ bool wait_for_node_operational(uint8_t node, const char* name) {
             u_idle();
         }
     }
-    u_msg_time("%s: Timeout waiting for node %s operational: CAN_GetNodeState status = %d\n", fn,
-               name, static_cast<int>(state));
+    u_msg_time("%s: Timeout waiting for node %s operational: CAN_GetNodeState status = %d\n", fn, name,
+               static_cast<int>(state));
     return false;
 }
 

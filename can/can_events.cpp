@@ -118,12 +118,8 @@ void close_locks() {
     platform::event_close(emcy_mutex.exchange(nullptr));
 }
 
-bool brush_motor_family(int32_t t) {
-    return t == 11 || t == 13 || t == 22 || t == 29 || t == 31 || t == 35;
-}
-bool tarn_family(int32_t t) {
-    return t == 23 || t == 25 || t == 26 || t == 30 || t == 32 || t == 33;
-}
+bool brush_motor_family(int32_t t) { return t == 11 || t == 13 || t == 22 || t == 29 || t == 31 || t == 35; }
+bool tarn_family(int32_t t) { return t == 23 || t == 25 || t == 26 || t == 30 || t == 32 || t == 33; }
 
 // The event codes of one PDO, in the order they are queued; returns their number.
 int decode_pdo(const sysInfo* si, const can_state* cs, const can_pdo& p, int32_t* codes) {
@@ -191,8 +187,7 @@ int decode_pdo(const sysInfo* si, const can_state* cs, const can_pdo& p, int32_t
         if (p.data[2] == 1) codes[n++] = CAN_EVENT_RS_POSITION0;
         if (p.data[2] == 2) codes[n++] = CAN_EVENT_RS_POSITION1;
     }
-    if ((type == 23 || type == 30 || type == 32 || type == 33) && node == CAN_NODE_ID_FOCUS_NDW &&
-        function == 3)
+    if ((type == 23 || type == 30 || type == 32 || type == 33) && node == CAN_NODE_ID_FOCUS_NDW && function == 3)
         codes[n++] = CAN_EVENT_FOCUS_NDW;
     return n;
 }
@@ -227,27 +222,38 @@ int can_event_cob_ids(const sysInfo* si, uint32_t* ids) {
     const can_state* cs = can_state_of(si);
     int n = 0;
     switch (si->sysType) {
-        case 11: case 13: case 22: case 29: case 31: case 35: {
-            if (!cs) return 0;
-            const uint32_t product =
-                si->canInfo ? static_cast<uint32_t>(si->canInfo->brush_product_id) : 0;
-            if (cs->motor.turret_type == TURRET_ENCODED) ids[n++] = 0x1BF;
-            if ((cs->motor.zoom_type == ZOOM_MOTORIZED && product == CAN_BRMOTOR_PRODUCT_D5) ||
-                (cs->motor.zoom_type == ZOOM_ENCODED &&
-                 (product == CAN_BRMOTOR_PRODUCT_D5 || product == CAN_BRMOTOR_PRODUCT_D7)))
-                ids[n++] = 0x2BF;
-            break;
-        }
-        case 23: case 30: case 32: case 33:
-            for (uint32_t id : {0x1C0u, 0x1C8u, 0x1C9u, 0x2C0u, 0x2C4u}) ids[n++] = id;
-            break;
-        case 25:
-            for (uint32_t id : {0x1C8u, 0x1C9u, 0x2C0u, 0x2C4u}) ids[n++] = id;
-            break;
-        case 26:
-            for (uint32_t id : {0x1C8u, 0x1C9u, 0x2C0u}) ids[n++] = id;
-            break;
-        default: break;
+    case 11:
+    case 13:
+    case 22:
+    case 29:
+    case 31:
+    case 35: {
+        if (!cs) return 0;
+        const uint32_t product = si->canInfo ? static_cast<uint32_t>(si->canInfo->brush_product_id) : 0;
+        if (cs->motor.turret_type == TURRET_ENCODED) ids[n++] = 0x1BF;
+        if ((cs->motor.zoom_type == ZOOM_MOTORIZED && product == CAN_BRMOTOR_PRODUCT_D5) ||
+            (cs->motor.zoom_type == ZOOM_ENCODED &&
+             (product == CAN_BRMOTOR_PRODUCT_D5 || product == CAN_BRMOTOR_PRODUCT_D7)))
+            ids[n++] = 0x2BF;
+        break;
+    }
+    case 23:
+    case 30:
+    case 32:
+    case 33:
+        for (uint32_t id : {0x1C0u, 0x1C8u, 0x1C9u, 0x2C0u, 0x2C4u})
+            ids[n++] = id;
+        break;
+    case 25:
+        for (uint32_t id : {0x1C8u, 0x1C9u, 0x2C0u, 0x2C4u})
+            ids[n++] = id;
+        break;
+    case 26:
+        for (uint32_t id : {0x1C8u, 0x1C9u, 0x2C0u})
+            ids[n++] = id;
+        break;
+    default:
+        break;
     }
     return n;
 }
@@ -343,7 +349,8 @@ bool can_process_events(const sysInfo* si) {
         }
         int32_t codes[4];
         const int n = decode_pdo(si, cs, p, codes);
-        for (int i = 0; i < n; ++i) event_queue.push_back({next_number++, {codes[i], p}});
+        for (int i = 0; i < n; ++i)
+            event_queue.push_back({next_number++, {codes[i], p}});
     }
 
     return !event_queue.empty() || !emcy_event_queue.empty();

@@ -40,17 +40,17 @@ struct can_event {
 static_assert(sizeof(can_event) == 24);
 
 enum can_event_code : int32_t {
-    CAN_EVENT_LLC_DONE = 3,       // light-level control finished
-    CAN_EVENT_ZOOM = 4,           // zoom position changed
+    CAN_EVENT_LLC_DONE = 3,  // light-level control finished
+    CAN_EVENT_ZOOM = 4,      // zoom position changed
     CAN_EVENT_WAND_BUTTON1 = 5,
-    CAN_EVENT_RS_POSITION0 = 6,   // ring/spot reached position 0
+    CAN_EVENT_RS_POSITION0 = 6,  // ring/spot reached position 0
     CAN_EVENT_RS_POSITION1 = 7,
     CAN_EVENT_WAND_BUTTON2 = 8,
     CAN_EVENT_WAND_BUTTON3 = 9,
-    CAN_EVENT_SLEEPING = 10,      // once a second while the instrument sleeps
-    CAN_EVENT_LLC_ACTIVE = 12,    // light-level control running
-    CAN_EVENT_FOCUS_NDW = 13,     // transmit PDO 1 of the focus and ND wheel node
-    CAN_EVENT_TURRET = 14,        // turret status changed
+    CAN_EVENT_SLEEPING = 10,    // once a second while the instrument sleeps
+    CAN_EVENT_LLC_ACTIVE = 12,  // light-level control running
+    CAN_EVENT_FOCUS_NDW = 13,   // transmit PDO 1 of the focus and ND wheel node
+    CAN_EVENT_TURRET = 14,      // turret status changed
 };
 
 inline constexpr const char* CAN_EVENT_MUTEX_NAME = "VaroCanEventMutex";

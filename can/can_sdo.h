@@ -17,11 +17,11 @@ int32_t can_status_error(int32_t status);
 // Reads size bytes of object index/subindex of a node into data. Returns 0, abort_err
 // when the node refuses (abort code printed), or the mapped library status. A set
 // activity flag signals the sleep-mode reset event, whatever the outcome.
-int32_t can_sdo_read2(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
-                      bool activity, int32_t abort_err, const char* caller);
+int32_t can_sdo_read2(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size, bool activity,
+                      int32_t abort_err, const char* caller);
 // The same for a write of size bytes from data; its messages carry a time stamp.
-int32_t can_sdo_write2(uint8_t node, uint16_t index, uint8_t subindex, const void* data,
-                       uint32_t size, bool activity, int32_t abort_err, const char* caller);
+int32_t can_sdo_write2(uint8_t node, uint16_t index, uint8_t subindex, const void* data, uint32_t size, bool activity,
+                       int32_t abort_err, const char* caller);
 
 // The sleep-mode thread hands its manual-reset event here (null when it ends); the
 // caller keeps ownership and must not close it while SDO traffic may run.

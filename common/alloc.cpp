@@ -13,9 +13,7 @@ void std_release(void* block) { std::free(block); }
 u_alloc_hooks current_hooks = {&std_allocate, &std_reallocate, &std_allocate_zeroed, &std_release};
 }  // namespace
 
-u_alloc_hooks u_default_alloc_hooks() {
-    return {&std_allocate, &std_reallocate, &std_allocate_zeroed, &std_release};
-}
+u_alloc_hooks u_default_alloc_hooks() { return {&std_allocate, &std_reallocate, &std_allocate_zeroed, &std_release}; }
 
 const u_alloc_hooks& u_get_alloc_hooks() { return current_hooks; }
 

@@ -22,9 +22,7 @@ inline void store_be32(unsigned char* p, uint32_t v) {
     p[2] = static_cast<unsigned char>(v >> 8);
     p[3] = static_cast<unsigned char>(v);
 }
-inline uint16_t load_be16(const unsigned char* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
+inline uint16_t load_be16(const unsigned char* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 inline uint32_t load_be32(const unsigned char* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
@@ -38,9 +36,7 @@ inline void store_le32(unsigned char* p, uint32_t v) {
     p[2] = static_cast<unsigned char>(v >> 16);
     p[3] = static_cast<unsigned char>(v >> 24);
 }
-inline uint16_t load_le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t load_le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t load_le32(const unsigned char* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }

@@ -17,7 +17,8 @@ namespace paths {
 
 std::string install_dir_from_program(std::string program, char separator, bool lower_case) {
     if (lower_case)
-        for (char& c : program) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : program)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     auto cut = program.rfind(separator);
     if (cut == std::string::npos) return {};
     program.resize(cut);
@@ -91,8 +92,8 @@ const char* u_install_dir() {
     if (!install_lookup.done) {
         install_lookup.done = true;
         if (!from_environment("HX_INSTALL_DIR", install_lookup)) {
-            install_lookup.value = paths::install_dir_from_program(
-                platform::program_path(), platform::path_separator(), !platform::paths_are_case_sensitive());
+            install_lookup.value = paths::install_dir_from_program(platform::program_path(), platform::path_separator(),
+                                                                   !platform::paths_are_case_sensitive());
             if (install_lookup.value.size() > max_directory_length) install_lookup.value.resize(max_directory_length);
             u_sink("Install directory: %s\n", install_lookup.value.c_str());
         }

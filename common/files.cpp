@@ -10,7 +10,8 @@ namespace mf {
 std::optional<std::u16string> u_wide_path(const char* path) {
     if (!path || !path[0] || !path[1]) return std::nullopt;
     auto unit_at = [path](size_t i) {
-        return static_cast<char16_t>(static_cast<unsigned char>(path[i]) | (static_cast<unsigned char>(path[i + 1]) << 8));
+        return static_cast<char16_t>(static_cast<unsigned char>(path[i]) |
+                                     (static_cast<unsigned char>(path[i + 1]) << 8));
     };
     char16_t mark = unit_at(0);
     if (mark != 0xFEFF && mark != 0xFFFE) return std::nullopt;

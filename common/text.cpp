@@ -56,9 +56,11 @@ int strxcmp(const char* text, const char* keyword) {
 int u_trim(char* text) {
     size_t length = std::strlen(text);
     size_t start = 0;
-    while (start < length && is_trimmed(text[start])) ++start;
+    while (start < length && is_trimmed(text[start]))
+        ++start;
     size_t end = length;
-    while (end > start && is_trimmed(text[end - 1])) --end;
+    while (end > start && is_trimmed(text[end - 1]))
+        --end;
     std::memmove(text, text + start, end - start);
     text[end - start] = '\0';
     return static_cast<int>(length - (end - start));

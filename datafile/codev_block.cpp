@@ -39,7 +39,8 @@ bool scan_quoted(string_source& in, char* field, int width) {
     text[n] = '\0';
     if (n < width) {
         int end = n;
-        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t'))
+            --end;
         if (end > 0 && text[end - 1] == '"') text[end - 1] = '\0';
     }
     u_trim(text);
@@ -184,13 +185,15 @@ int32_t read_header_block(codev::text_source& in, data_header* header, sw_info* 
             break;
         }
         c = in.get();
-        while (codev::is_space(c)) c = in.get();
+        while (codev::is_space(c))
+            c = in.get();
         std::string key;
         while (c != codev::end_of_text && !codev::is_space(c)) {
             if (key.size() < 100) key += static_cast<char>(c);
             c = in.get();
         }
-        while (codev::is_space(c)) c = in.get();
+        while (codev::is_space(c))
+            c = in.get();
         in.unget();
         if (key.empty() || !in.read_line(text, sizeof text, true)) {
             status = ERR_PREMATURE_EOF;
@@ -298,7 +301,8 @@ bool read_title_line(text_source& in, data_header& h) {
 int32_t scan_header_line(text_source& in, int line, const std::function<word_action(const std::string&)>& on_word) {
     for (;;) {
         int c = in.get();
-        while (c == ' ' || c == '\t') c = in.get();
+        while (c == ' ' || c == '\t')
+            c = in.get();
         if (c == '\n' || c == end_of_text) return 0;
         std::string word;
         bool too_long = false;
@@ -309,18 +313,19 @@ int32_t scan_header_line(text_source& in, int line, const std::function<word_act
                 too_long = true;
             c = in.get();
         }
-        while (is_space(c)) c = in.get();
+        while (is_space(c))
+            c = in.get();
         in.unget();
         switch (on_word(too_long ? std::string() : upper(word))) {
-            case word_action::accepted:
-                break;
-            case word_action::bad_number:
-                u_sink("Error reading line %d\n", line);
-                return ERR_CORRUPT_DATA_FILE;
-            case word_action::bad_value:
-                return ERR_CORRUPT_DATA_FILE;
-            case word_action::not_allowed:
-                return ERR_NOT_A_DATA_FILE;
+        case word_action::accepted:
+            break;
+        case word_action::bad_number:
+            u_sink("Error reading line %d\n", line);
+            return ERR_CORRUPT_DATA_FILE;
+        case word_action::bad_value:
+            return ERR_CORRUPT_DATA_FILE;
+        case word_action::not_allowed:
+            return ERR_NOT_A_DATA_FILE;
         }
     }
 }

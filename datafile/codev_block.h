@@ -31,8 +31,8 @@ int32_t write_header_block(std::FILE* stream, const data_header* header, const s
 namespace codev {
 
 // The block's text, as write_header_block writes it.
-void append_header_block(std::string& out, const data_header& header, const sw_info& sw, int shift,
-                         int16_t width, int16_t height);
+void append_header_block(std::string& out, const data_header& header, const sw_info& sw, int shift, int16_t width,
+                         int16_t height);
 
 // The title line the writers put after the block, newline included: the first 80
 // characters of the comment, or "Varo ", the software-type name and the time
@@ -46,9 +46,9 @@ bool read_title_line(text_source& in, data_header& header);
 
 enum class word_action {
     accepted,
-    bad_number,    // "Error reading line %d\n", ERR_CORRUPT_DATA_FILE
-    bad_value,     // ERR_CORRUPT_DATA_FILE without a message
-    not_allowed,   // ERR_NOT_A_DATA_FILE without a message
+    bad_number,   // "Error reading line %d\n", ERR_CORRUPT_DATA_FILE
+    bad_value,    // ERR_CORRUPT_DATA_FILE without a message
+    not_allowed,  // ERR_NOT_A_DATA_FILE without a message
 };
 
 // Scans the Code V header line word by word. Each word (upper-cased; words over

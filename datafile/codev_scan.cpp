@@ -105,7 +105,8 @@ bool text_source::read_line(char* line, size_t capacity, bool consume_rest) {
     line[n] = '\0';
     if (n == 0 && c == end_of_text) return false;
     if (consume_rest && c != '\n' && c != end_of_text) {
-        do c = get();
+        do
+            c = get();
         while (c != '\n' && c != end_of_text);
     }
     return true;
@@ -137,7 +138,8 @@ int64_t text_source::fill_buffer() {
     step_ = 0;
     if (data_ && !eof_) {
         compact();
-        while (!eof_ && end_ < capacity_) read_more();
+        while (!eof_ && end_ < capacity_)
+            read_more();
     }
     return static_cast<int64_t>(end_ - pos_);
 }
@@ -165,7 +167,8 @@ bool parse_float(const std::string& text, float& value) {
         double wide = 0;
         if (!parse_float(text, wide)) return false;
         value = static_cast<float>(wide);
-        if (std::isfinite(wide) && std::isinf(value)) value = std::copysign(std::numeric_limits<float>::infinity(), value);
+        if (std::isfinite(wide) && std::isinf(value))
+            value = std::copysign(std::numeric_limits<float>::infinity(), value);
         return true;
     }
     return ec == std::errc() && ptr == last;

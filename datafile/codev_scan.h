@@ -83,7 +83,8 @@ private:
 template <typename Source>
 bool scan_int(Source& in, int64_t& value, int width = 0) {
     int c = in.get();
-    while (is_space(c)) c = in.get();
+    while (is_space(c))
+        c = in.get();
     int used = 0;
     bool negative = false;
     if (c == '-' || c == '+') {
@@ -119,7 +120,8 @@ template <typename Source>
 bool collect_float(Source& in, std::string& text) {
     text.clear();
     int c = in.get();
-    while (is_space(c)) c = in.get();
+    while (is_space(c))
+        c = in.get();
     if (c == '-' || c == '+') {
         if (c == '-') text += '-';
         c = in.get();
@@ -208,7 +210,8 @@ public:
     }
     const char* position() const { return p_; }
     void skip_space() {
-        while (is_space(static_cast<unsigned char>(*p_))) ++p_;
+        while (is_space(static_cast<unsigned char>(*p_)))
+            ++p_;
     }
 
 private:

@@ -78,8 +78,7 @@ int32_t da_alloc(intensity_array* array) { return alloc_array(array); }
 int32_t da_reshape(data_array* array, int16_t ox, int16_t oy, int16_t width, int16_t height, bool keep_storage) {
     return reshape_array(array, ox, oy, width, height, keep_storage);
 }
-int32_t da_reshape(intensity_array* array, int16_t ox, int16_t oy, int16_t width, int16_t height,
-                   bool keep_storage) {
+int32_t da_reshape(intensity_array* array, int16_t ox, int16_t oy, int16_t width, int16_t height, bool keep_storage) {
     return reshape_array(array, ox, oy, width, height, keep_storage);
 }
 

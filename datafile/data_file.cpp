@@ -108,9 +108,7 @@ void build_image(HeaderImage& image, int format, const sw_info* sw, const data_h
     }
 }
 
-bool write_all(std::FILE* stream, const void* data, size_t size) {
-    return std::fwrite(data, 1, size, stream) == size;
-}
+bool write_all(std::FILE* stream, const void* data, size_t size) { return std::fwrite(data, 1, size, stream) == size; }
 
 // Streams samples big-endian through one buffer of chunk samples. The intensity
 // block goes 32768 samples (64 KiB) at a time; the phase block 65536 samples
@@ -216,8 +214,7 @@ int32_t read_data_file(const char* path, sw_info* sw, data_header* header, inten
     const uint32_t magic = load_be32(p);
     const int format = static_cast<int16_t>(load_be16(p + 4));
     const int32_t header_size = static_cast<int32_t>(load_be32(p + 6));
-    if (magic != data_file_magic1 && magic != data_file_magic2 && magic != data_file_magic3)
-        return ERR_NOT_A_DATA_FILE;
+    if (magic != data_file_magic1 && magic != data_file_magic2 && magic != data_file_magic3) return ERR_NOT_A_DATA_FILE;
     const int expected_format = magic == data_file_magic1 ? 1 : magic == data_file_magic2 ? 2 : 3;
     if (format != expected_format || header_size != (format == 3 ? long_header_size : short_header_size))
         return ERR_CORRUPT_DATA_FILE;
@@ -280,8 +277,14 @@ int32_t read_data_file(const char* path, sw_info* sw, data_header* header, inten
         convert_record_fields(p + data_header_file_offset, false);
         std::memcpy(header, p + data_header_file_offset, sizeof *header);
     }
-    if (intensity) *intensity = in; else da_release(&in);
-    if (phase) *phase = ph; else da_release(&ph);
+    if (intensity)
+        *intensity = in;
+    else
+        da_release(&in);
+    if (phase)
+        *phase = ph;
+    else
+        da_release(&ph);
     return 0;
 }
 

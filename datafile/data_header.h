@@ -20,97 +20,97 @@ struct sw_info {
 // kind: NUM fields are stored big-endian in units of their element width, LE32 is
 // the one field the file keeps in little-endian order, TEXT and BYTES are copied.
 // F(kind, type, name) is a scalar, A(kind, type, name, count) an array.
-#define MF_DATA_HEADER_FIELDS(F, A)        \
-    F(NUM, int32_t, time_stamp)            \
-    A(TEXT, char, comment, 82)             \
-    F(NUM, int16_t, source)                \
-    F(NUM, float, phase_scale)             \
-    F(NUM, float, wavelength)              \
-    F(NUM, float, req3)                    \
-    F(NUM, float, req4)                    \
-    F(NUM, float, mag1)                    \
-    F(NUM, float, req5)                    \
-    F(NUM, int16_t, acq)                   \
-    F(NUM, int16_t, iac)                   \
-    F(NUM, int16_t, rmp1)                  \
-    F(NUM, int16_t, rmp2)                  \
-    F(NUM, int16_t, rmp3)                  \
-    F(NUM, float, mag2)                    \
-    F(NUM, int16_t, llv1)                  \
-    F(NUM, float, llv2)                    \
-    A(BYTES, uint8_t, bytes208, 2)         \
-    F(NUM, int32_t, mod1)                  \
-    F(NUM, int32_t, mod2)                  \
-    F(NUM, int16_t, phase_res)             \
-    F(NUM, int32_t, con1)                  \
-    F(NUM, int16_t, con2)                  \
-    F(NUM, float, con3)                    \
-    F(NUM, int16_t, con4)                  \
-    F(NUM, int16_t, sgn)                   \
-    F(NUM, int16_t, req1)                  \
-    F(NUM, int16_t, req2)                  \
-    F(NUM, int16_t, sys1)                  \
-    F(NUM, int16_t, sys2)                  \
-    F(NUM, int16_t, sys3)                  \
-    F(NUM, int16_t, sys4)                  \
-    A(TEXT, char, onm, 12)                 \
-    A(TEXT, char, pnm, 40)                 \
-    F(NUM, int16_t, surface)               \
-    F(NUM, int16_t, pac)                   \
-    F(NUM, int16_t, err_value)             \
-    A(BYTES, uint8_t, reserved304, 16)     \
-    A(TEXT, char, psn, 40)                 \
-    F(NUM, float, mag3)                    \
-    F(NUM, int16_t, mag4)                  \
-    F(NUM, int16_t, num366)                \
-    F(NUM, uint32_t, num368)               \
-    F(NUM, int16_t, num372)                \
-    F(NUM, int16_t, num374)                \
-    F(NUM, uint32_t, num376)               \
-    F(NUM, uint32_t, num380)               \
-    F(NUM, int16_t, num384)                \
-    A(NUM, uint32_t, num386, 3)            \
-    A(BYTES, uint8_t, bytes398, 8)         \
-    F(NUM, int16_t, num406)                \
-    A(BYTES, uint8_t, bytes408, 20)        \
-    F(NUM, int16_t, num428)                \
-    A(NUM, uint32_t, num430, 17)           \
-    F(NUM, float, llv3)                    \
-    A(BYTES, uint8_t, bytes502, 32)        \
-    A(TEXT, char, err_text, 28)            \
-    A(BYTES, uint8_t, bytes562, 172)       \
-    F(NUM, int16_t, num734)                \
-    A(BYTES, uint8_t, bytes736, 62)        \
-    F(LE32, int32_t, sys3_long)            \
-    A(BYTES, uint8_t, bytes802, 14)        \
-    F(NUM, int16_t, num816)                \
-    A(BYTES, uint8_t, bytes818, 16)        \
-    A(BYTES, uint8_t, bytes834, 4)         \
-    F(NUM, int16_t, num838)                \
-    F(NUM, int16_t, num840)                \
-    A(NUM, uint32_t, num842, 7)            \
-    A(TEXT, char, text870, 30)             \
-    A(NUM, int16_t, num900, 2)             \
-    A(TEXT, char, text904, 30)             \
-    F(NUM, uint32_t, num934)               \
-    A(BYTES, uint8_t, bytes938, 60)        \
-    A(NUM, uint32_t, num998, 10)           \
-    A(BYTES, uint8_t, bytes1038, 88)       \
-    A(NUM, uint32_t, num1126, 23)          \
-    A(BYTES, uint8_t, bytes1218, 32)       \
-    A(NUM, uint32_t, num1250, 3)           \
-    A(BYTES, uint8_t, bytes1262, 2)        \
-    F(NUM, int16_t, num1264)               \
-    A(NUM, uint32_t, num1266, 14)          \
-    A(BYTES, uint8_t, bytes1322, 2)        \
-    F(NUM, int16_t, num1324)               \
-    A(NUM, uint32_t, num1326, 14)          \
-    A(BYTES, uint8_t, bytes1382, 2)        \
-    F(NUM, int16_t, num1384)               \
-    A(NUM, uint32_t, num1386, 14)          \
-    A(BYTES, uint8_t, bytes1442, 4)        \
-    F(NUM, uint32_t, num1446)              \
-    F(NUM, uint32_t, num1450)              \
+#define MF_DATA_HEADER_FIELDS(F, A)    \
+    F(NUM, int32_t, time_stamp)        \
+    A(TEXT, char, comment, 82)         \
+    F(NUM, int16_t, source)            \
+    F(NUM, float, phase_scale)         \
+    F(NUM, float, wavelength)          \
+    F(NUM, float, req3)                \
+    F(NUM, float, req4)                \
+    F(NUM, float, mag1)                \
+    F(NUM, float, req5)                \
+    F(NUM, int16_t, acq)               \
+    F(NUM, int16_t, iac)               \
+    F(NUM, int16_t, rmp1)              \
+    F(NUM, int16_t, rmp2)              \
+    F(NUM, int16_t, rmp3)              \
+    F(NUM, float, mag2)                \
+    F(NUM, int16_t, llv1)              \
+    F(NUM, float, llv2)                \
+    A(BYTES, uint8_t, bytes208, 2)     \
+    F(NUM, int32_t, mod1)              \
+    F(NUM, int32_t, mod2)              \
+    F(NUM, int16_t, phase_res)         \
+    F(NUM, int32_t, con1)              \
+    F(NUM, int16_t, con2)              \
+    F(NUM, float, con3)                \
+    F(NUM, int16_t, con4)              \
+    F(NUM, int16_t, sgn)               \
+    F(NUM, int16_t, req1)              \
+    F(NUM, int16_t, req2)              \
+    F(NUM, int16_t, sys1)              \
+    F(NUM, int16_t, sys2)              \
+    F(NUM, int16_t, sys3)              \
+    F(NUM, int16_t, sys4)              \
+    A(TEXT, char, onm, 12)             \
+    A(TEXT, char, pnm, 40)             \
+    F(NUM, int16_t, surface)           \
+    F(NUM, int16_t, pac)               \
+    F(NUM, int16_t, err_value)         \
+    A(BYTES, uint8_t, reserved304, 16) \
+    A(TEXT, char, psn, 40)             \
+    F(NUM, float, mag3)                \
+    F(NUM, int16_t, mag4)              \
+    F(NUM, int16_t, num366)            \
+    F(NUM, uint32_t, num368)           \
+    F(NUM, int16_t, num372)            \
+    F(NUM, int16_t, num374)            \
+    F(NUM, uint32_t, num376)           \
+    F(NUM, uint32_t, num380)           \
+    F(NUM, int16_t, num384)            \
+    A(NUM, uint32_t, num386, 3)        \
+    A(BYTES, uint8_t, bytes398, 8)     \
+    F(NUM, int16_t, num406)            \
+    A(BYTES, uint8_t, bytes408, 20)    \
+    F(NUM, int16_t, num428)            \
+    A(NUM, uint32_t, num430, 17)       \
+    F(NUM, float, llv3)                \
+    A(BYTES, uint8_t, bytes502, 32)    \
+    A(TEXT, char, err_text, 28)        \
+    A(BYTES, uint8_t, bytes562, 172)   \
+    F(NUM, int16_t, num734)            \
+    A(BYTES, uint8_t, bytes736, 62)    \
+    F(LE32, int32_t, sys3_long)        \
+    A(BYTES, uint8_t, bytes802, 14)    \
+    F(NUM, int16_t, num816)            \
+    A(BYTES, uint8_t, bytes818, 16)    \
+    A(BYTES, uint8_t, bytes834, 4)     \
+    F(NUM, int16_t, num838)            \
+    F(NUM, int16_t, num840)            \
+    A(NUM, uint32_t, num842, 7)        \
+    A(TEXT, char, text870, 30)         \
+    A(NUM, int16_t, num900, 2)         \
+    A(TEXT, char, text904, 30)         \
+    F(NUM, uint32_t, num934)           \
+    A(BYTES, uint8_t, bytes938, 60)    \
+    A(NUM, uint32_t, num998, 10)       \
+    A(BYTES, uint8_t, bytes1038, 88)   \
+    A(NUM, uint32_t, num1126, 23)      \
+    A(BYTES, uint8_t, bytes1218, 32)   \
+    A(NUM, uint32_t, num1250, 3)       \
+    A(BYTES, uint8_t, bytes1262, 2)    \
+    F(NUM, int16_t, num1264)           \
+    A(NUM, uint32_t, num1266, 14)      \
+    A(BYTES, uint8_t, bytes1322, 2)    \
+    F(NUM, int16_t, num1324)           \
+    A(NUM, uint32_t, num1326, 14)      \
+    A(BYTES, uint8_t, bytes1382, 2)    \
+    F(NUM, int16_t, num1384)           \
+    A(NUM, uint32_t, num1386, 14)      \
+    A(BYTES, uint8_t, bytes1442, 4)    \
+    F(NUM, uint32_t, num1446)          \
+    F(NUM, uint32_t, num1450)          \
     A(BYTES, uint8_t, bytes1454, 2642)
 
 #define MF_HEADER_SCALAR(kind, type, name) type name;

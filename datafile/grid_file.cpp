@@ -66,7 +66,8 @@ size_t parse_fixed_line(const char* line, int32_t* out, const sample_map& m) {
         const char* field = line + 7 * f;
         if (f > 0 && field[0] != ' ') return 0;
         int j = 0;
-        while (j < 7 && field[j] == ' ') ++j;
+        while (j < 7 && field[j] == ' ')
+            ++j;
         const bool negative = j < 7 && field[j] == '-';
         if (j < 7 && (negative || field[j] == '+')) ++j;
         if (j == 7) return 0;
@@ -78,7 +79,8 @@ size_t parse_fixed_line(const char* line, int32_t* out, const sample_map& m) {
         }
         values[f] = negative ? -v : v;
     }
-    for (int f = 0; f < 10; ++f) out[f] = map_sample(values[f], m);
+    for (int f = 0; f < 10; ++f)
+        out[f] = map_sample(values[f], m);
     return length;
 }
 
@@ -93,7 +95,8 @@ span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, 
                 continue;
             }
         }
-        while (p < e && is_space(static_cast<unsigned char>(*p))) ++p;
+        while (p < e && is_space(static_cast<unsigned char>(*p)))
+            ++p;
         if (p == e) break;
         const char* limit = e - p > 7 ? p + 7 : e;
         const char* q = p;
@@ -101,7 +104,8 @@ span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, 
         if (negative || *q == '+') ++q;
         const char* digits = q;
         int32_t v = 0;
-        while (q < limit && static_cast<unsigned>(*q - '0') < 10u) v = v * 10 + (*q++ - '0');
+        while (q < limit && static_cast<unsigned>(*q - '0') < 10u)
+            v = v * 10 + (*q++ - '0');
         if (q == digits) return {p, n, true};
         p = q;
         out[n++] = map_sample(negative ? -v : v, m);
@@ -133,7 +137,8 @@ span_result parse_region(const char* p, const char* e, int32_t* out, size_t need
     const size_t length = static_cast<size_t>(e - p);
     if (length < parallel_span || need < parallel_span / 8) return parse_span(p, e, out, need, m);
     const char* mid = p + length / 2;
-    while (mid < e && !is_space(static_cast<unsigned char>(*mid))) ++mid;
+    while (mid < e && !is_space(static_cast<unsigned char>(*mid)))
+        ++mid;
     if (mid == e) return parse_span(p, e, out, need, m);
     // Every field after white space takes at least two characters.
     const size_t room = std::min(need, static_cast<size_t>(e - mid) / 2 + 1);
@@ -168,7 +173,8 @@ int32_t read_samples(codev::text_source& in, int32_t* out, size_t count, const s
         if (!in.at_input_end()) {
             // Parse up to the last white space; the field after it may continue
             // in the next read.
-            while (end > p && !is_space(static_cast<unsigned char>(end[-1]))) --end;
+            while (end > p && !is_space(static_cast<unsigned char>(end[-1])))
+                --end;
             if (end == p) {
                 want = static_cast<size_t>(available) * 2;
                 continue;
@@ -241,8 +247,8 @@ int32_t read_grid_source(codev::text_source& in, data_header* header, data_array
     header->surface = g.surface;
     header->wavelength = static_cast<float>(static_cast<double>(g.wavelength) * 1e-6);
     if (shift > 0)
-        header->phase_scale =
-            static_cast<float>(resolution / (static_cast<double>(g.scale_size) * static_cast<double>(uint64_t{1} << shift)));
+        header->phase_scale = static_cast<float>(
+            resolution / (static_cast<double>(g.scale_size) * static_cast<double>(uint64_t{1} << shift)));
     else
         header->phase_scale = static_cast<float>(resolution) / g.scale_size;
     phase->width = g.width;
@@ -276,8 +282,10 @@ char* put_field(char* p, int32_t v) {
         u /= 10;
     } while (u != 0);
     if (v < 0) digits[n++] = '-';
-    for (int pad = 7 - n; pad > 0; --pad) *p++ = ' ';
-    while (n > 0) *p++ = digits[--n];
+    for (int pad = 7 - n; pad > 0; --pad)
+        *p++ = ' ';
+    while (n > 0)
+        *p++ = digits[--n];
     return p;
 }
 

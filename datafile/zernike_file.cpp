@@ -78,8 +78,7 @@ int32_t read_zernike_source(codev::text_source& in, data_header* header, zernike
 
 }  // namespace
 
-int32_t read_zernike_file(const char* path, data_header* header, zernike_set* zernike, sw_info* sw,
-                          data_array* phase) {
+int32_t read_zernike_file(const char* path, data_header* header, zernike_set* zernike, sw_info* sw, data_array* phase) {
     if (!header || !zernike || !sw) return ERR_INVALID_PARAM;
     file_ptr file(u_fopen(path, "rb"));
     if (!file) return ERR_CANT_OPEN_FILE;
@@ -94,8 +93,8 @@ int32_t read_zernike_memory(const char* data, size_t size, data_header* header, 
     return read_zernike_source(in, header, zernike, sw, phase);
 }
 
-int32_t write_zernike_file(const char* path, const data_header* header, const zernike_set* zernike,
-                           const sw_info* sw, const data_array* phase) {
+int32_t write_zernike_file(const char* path, const data_header* header, const zernike_set* zernike, const sw_info* sw,
+                           const data_array* phase) {
     if (!zernike) return ERR_INVALID_PARAM;
     file_ptr file(u_fopen(path, "wb"));
     if (!file) return ERR_CANT_CREATE_FILE;

@@ -23,8 +23,7 @@ struct zernike_set {
 // width and height (phase may be null). S = 4096 / SSZ whatever the SCF line says,
 // and the phase resolution code is 0 afterwards.
 // ERR_CANT_OPEN_FILE, ERR_PREMATURE_EOF, ERR_NOT_A_DATA_FILE, ERR_CORRUPT_DATA_FILE, ERR_NO_MEM.
-int32_t read_zernike_file(const char* path, data_header* header, zernike_set* zernike, sw_info* sw,
-                          data_array* phase);
+int32_t read_zernike_file(const char* path, data_header* header, zernike_set* zernike, sw_info* sw, data_array* phase);
 
 // The same reader over a complete file image in memory.
 int32_t read_zernike_memory(const char* data, size_t size, data_header* header, zernike_set* zernike, sw_info* sw,
@@ -33,7 +32,7 @@ int32_t read_zernike_memory(const char* data, size_t size, data_header* header, 
 // Writes the set with the comment block, six "%12.4f " coefficients a line.
 // ERR_CANT_CREATE_FILE, ERR_INVALID_PARAM (a count not allowed; the file is left
 // empty), ERR_CANT_WRITE_FILE.
-int32_t write_zernike_file(const char* path, const data_header* header, const zernike_set* zernike,
-                           const sw_info* sw, const data_array* phase);
+int32_t write_zernike_file(const char* path, const data_header* header, const zernike_set* zernike, const sw_info* sw,
+                           const data_array* phase);
 
 }  // namespace mf

@@ -111,7 +111,8 @@ int32_t dev_init_cntrl(bool reset) {
     dev_table& t = gl_DevInfo;
     if (initialized && !reset) return 0;
 
-    for (dev_record& row : t.rows) clear_row(row);
+    for (dev_record& row : t.rows)
+        clear_row(row);
     t.count = 0;
     if (!initialized) {
         t.found_index = -1;
@@ -124,10 +125,12 @@ int32_t dev_init_cntrl(bool reset) {
     if (!t.worker.attached()) {
         worker_quit.store(false);
         platform::event_handle own[DEV_EVENT_COUNT];
-        for (int e = 0; e < DEV_EVENT_COUNT; ++e) own[e] = platform::event_open(event_names[e]);
+        for (int e = 0; e < DEV_EVENT_COUNT; ++e)
+            own[e] = platform::event_open(event_names[e]);
         bool started = t.worker.start([own] { worker_loop(own[0], own[1], own[2], own[3]); });
         if (!started) {
-            for (platform::event_handle e : own) platform::event_close(e);
+            for (platform::event_handle e : own)
+                platform::event_close(e);
             u_sink("%s failed: %s\n", "dev_init_cntrl", error_name(ERR_DEV_CNTRL));
             initialized = false;
             return ERR_DEV_CNTRL;
@@ -155,17 +158,17 @@ bool dev_is_initialized() { return initialized; }
 
 bool dev_type_valid(int32_t type) {
     switch (type) {
-        case DEV_MOTION:
-        case DEV_SERIAL_BOARD:
-        case DEV_SERIAL_4:
-        case DEV_SERIAL_8:
-        case DEV_SERIAL_16:
-        case DEV_CONSOLE:
-        case DEV_CAN:
-            return true;
-        default:
-            u_sink("%s: dev_type=%d is invalid\n", "dev_type_valid", type);
-            return false;
+    case DEV_MOTION:
+    case DEV_SERIAL_BOARD:
+    case DEV_SERIAL_4:
+    case DEV_SERIAL_8:
+    case DEV_SERIAL_16:
+    case DEV_CONSOLE:
+    case DEV_CAN:
+        return true;
+    default:
+        u_sink("%s: dev_type=%d is invalid\n", "dev_type_valid", type);
+        return false;
     }
 }
 
@@ -188,19 +191,31 @@ int32_t dev_add_device(int32_t type, dev_handle handle, void* object) {
 
     dev_test_fn test = nullptr;
     switch (type) {
-        case DEV_MOTION: {
-            if (!object) return fail(op, ERR_INVALID_PARAM);
-            switch (static_cast<const mc_controller*>(object)->report_mode) {
-                case 1: test = dev_serial_input_waiting; break;
-                case 2: test = dev_event_signalled; break;
-                case 3: test = dev_motion_event; break;
-                default: return fail(op, ERR_MC_NOT_AVAIL);
-            }
+    case DEV_MOTION: {
+        if (!object) return fail(op, ERR_INVALID_PARAM);
+        switch (static_cast<const mc_controller*>(object)->report_mode) {
+        case 1:
+            test = dev_serial_input_waiting;
             break;
+        case 2:
+            test = dev_event_signalled;
+            break;
+        case 3:
+            test = dev_motion_event;
+            break;
+        default:
+            return fail(op, ERR_MC_NOT_AVAIL);
         }
-        case DEV_CONSOLE: break;
-        case DEV_CAN: test = dev_can_events_waiting; break;
-        default: test = dev_serial_input_waiting; break;
+        break;
+    }
+    case DEV_CONSOLE:
+        break;
+    case DEV_CAN:
+        test = dev_can_events_waiting;
+        break;
+    default:
+        test = dev_serial_input_waiting;
+        break;
     }
 
     dev_record& row = t.rows[free_row];

@@ -35,12 +35,12 @@ inline constexpr int32_t DEV_NOTHING_FOUND = 0x10000;
 using dev_test_fn = bool (*)(dev_handle handle, void* object);
 
 struct dev_record {
-    dev_handle handle;   // DEV_INVALID_HANDLE when free
-    int32_t in_use;      // 1 in use, -1 free
-    int32_t type;        // the dev_type bit
-    int32_t enabled;     // 1 polled, 0 skipped
-    dev_test_fn test;    // chosen by type; none for the console
-    void* object;        // the caller's record for this device
+    dev_handle handle;  // DEV_INVALID_HANDLE when free
+    int32_t in_use;     // 1 in use, -1 free
+    int32_t type;       // the dev_type bit
+    int32_t enabled;    // 1 polled, 0 skipped
+    dev_test_fn test;   // chosen by type; none for the console
+    void* object;       // the caller's record for this device
 };
 
 inline constexpr int dev_row_count = 10;
@@ -49,7 +49,7 @@ enum dev_event_index { DEV_START_EVENT, DEV_STOP_EVENT, DEV_DONE_EVENT1, DEV_DON
 
 struct dev_table {
     dev_record rows[dev_row_count];
-    int32_t count;                                   // rows in use
+    int32_t count;  // rows in use
     platform::thread worker;
     platform::event_handle events[DEV_EVENT_COUNT];  // "StartEvent", "StopEvent", "DoneEvent1", "DoneEvent2"
     // Hand-over: written by the caller only while the worker idles, by the worker

@@ -19,13 +19,13 @@ struct sysInfo;
 // The part of a motion controller record that device control and the wrapper
 // binding use. The handle comes first: the device table's motion test reads it.
 struct mc_controller {
-    mwi_handle handle;               // MWI_INVALID_HANDLE when not open
-    int32_t report_mode;             // 1 serial input, 2 event object, 3 motion library
-    platform::event_handle event;    // signalled by the back end in report mode 2
-    char name[64];                   // the controller name of the open request
-    uint8_t open_flag;               // the open request's flag byte, passed to OpenComm_MWI
-    int32_t can_instrument;          // non-zero when the instrument is a CAN instrument
-    sysInfo* instrument;             // passed through to OpenComm_MWI unchanged
+    mwi_handle handle;             // MWI_INVALID_HANDLE when not open
+    int32_t report_mode;           // 1 serial input, 2 event object, 3 motion library
+    platform::event_handle event;  // signalled by the back end in report mode 2
+    char name[64];                 // the controller name of the open request
+    uint8_t open_flag;             // the open request's flag byte, passed to OpenComm_MWI
+    int32_t can_instrument;        // non-zero when the instrument is a CAN instrument
+    sysInfo* instrument;           // passed through to OpenComm_MWI unchanged
 };
 
 // Fills a record for a closed controller of the given report mode.

@@ -27,7 +27,7 @@ struct entry_point {
 
 // The resolve order and the rules come straight from the one list.
 const entry_point entry_points[] = {
-#define MF_MWI_ENTRY(name, rule, result, params)                               \
+#define MF_MWI_ENTRY(name, rule, result, params)                                 \
     {#name, mwi_rule::rule, [] { return reinterpret_cast<void*>(gl_mwi.name); }, \
      [](void* p) { gl_mwi.name = reinterpret_cast<mwi_fn::name>(p); }},
     MF_MWI_ENTRY_POINTS(MF_MWI_ENTRY)
@@ -35,7 +35,8 @@ const entry_point entry_points[] = {
 };
 
 void empty_slots() {
-    for (const entry_point& e : entry_points) e.set(nullptr);
+    for (const entry_point& e : entry_points)
+        e.set(nullptr);
 }
 
 void empty_slots(mwi_rule rule) {
@@ -171,9 +172,10 @@ int32_t mc_bind_motion_library() {
     bool pair = gl_mwi.GetActualPosition_MWI && gl_mwi.GetCommandedPosition_MWI;
     bool pair_part = gl_mwi.GetActualPosition_MWI || gl_mwi.GetCommandedPosition_MWI;
     if (!((single && !pair_part) || (!single && pair))) {
-        u_sink("Error: missing GetPosition_MWI or (GetActualPosition_MWI and GetCommandedPosition_MWI) "
-               "functions from %s.\n",
-               file.c_str());
+        u_sink(
+            "Error: missing GetPosition_MWI or (GetActualPosition_MWI and GetCommandedPosition_MWI) "
+            "functions from %s.\n",
+            file.c_str());
         fail_binding();
         return ERR_MPX_FUNCTION_MAP;
     }
@@ -201,26 +203,41 @@ void mc_unbind_motion_library() { fail_binding(); }
 
 int32_t mc_mpx_error(int32_t status) {
     switch (status) {
-        case 0: return 0;
-        case 12: return ERR_MC_AXIS_BUSY;
-        case 17: return ERR_MC_NO_HOME;
-        case 18:
-        case 19: return ERR_MC_AXIS_AT_LIMIT;
-        case 21: return ERR_MC_KILL_SWITCH;
-        case 22: return ERR_MC_JOYSTICK_ENABLE;
-        case 256:
-        case 275: return ERR_MC_COMM;
-        case 267: return ERR_MC_AXIS_INACTIVE;
-        case 268:
-        case 269:
-        case 270: return ERR_MC_CONFIG;
-        case 271:
-        case 274: return ERR_MC_NEEDS_RESET;
-        case 276: return ERR_CAN_NODE_NOT_AVAIL;
-        case 277: return ERR_MC_CONFIRM_INIT;
-        case 278: return ERR_MC_CONFIG_MISSING;
-        case 279: return ERR_MC_CONFIG_CORRUPT;
-        default: return ERR_MC_MISC;
+    case 0:
+        return 0;
+    case 12:
+        return ERR_MC_AXIS_BUSY;
+    case 17:
+        return ERR_MC_NO_HOME;
+    case 18:
+    case 19:
+        return ERR_MC_AXIS_AT_LIMIT;
+    case 21:
+        return ERR_MC_KILL_SWITCH;
+    case 22:
+        return ERR_MC_JOYSTICK_ENABLE;
+    case 256:
+    case 275:
+        return ERR_MC_COMM;
+    case 267:
+        return ERR_MC_AXIS_INACTIVE;
+    case 268:
+    case 269:
+    case 270:
+        return ERR_MC_CONFIG;
+    case 271:
+    case 274:
+        return ERR_MC_NEEDS_RESET;
+    case 276:
+        return ERR_CAN_NODE_NOT_AVAIL;
+    case 277:
+        return ERR_MC_CONFIRM_INIT;
+    case 278:
+        return ERR_MC_CONFIG_MISSING;
+    case 279:
+        return ERR_MC_CONFIG_CORRUPT;
+    default:
+        return ERR_MC_MISC;
     }
 }
 

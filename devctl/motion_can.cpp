@@ -11,7 +11,8 @@ int32_t mc_can_register_own_reception(sysInfo* instrument) { return can_register
 void mc_mwi_pdo_callback(uint32_t cob_id, uint32_t length, const uint8_t* data) {
     uint8_t bytes[8] = {};
     if (data) {
-        for (uint32_t i = 0; i < 8 && i < length; ++i) bytes[i] = data[i];
+        for (uint32_t i = 0; i < 8 && i < length; ++i)
+            bytes[i] = data[i];
     }
     can_put_pdo(cob_id, length, bytes);
 }
@@ -24,7 +25,8 @@ void mc_mwi_emcy_callback(uint32_t first, uint32_t second, uint32_t error_code, 
     store_le32(block, error_code);
     block[4] = error_register;
     if (manufacturer) {
-        for (int i = 0; i < 5; ++i) block[5 + i] = manufacturer[i];
+        for (int i = 0; i < 5; ++i)
+            block[5 + i] = manufacturer[i];
     }
     can_put_emcy(first, second, block, 0);
 }

@@ -50,20 +50,20 @@ int32_t rtio_in_out(int direction, rtio_handle handle, uint32_t offset, uint32_t
     platform::rtio_block block{};
     uint32_t mask = 0;
     switch (width) {
-        case 1:
-            block.op = direction ? RTIO_WRITE8 : RTIO_READ8;
-            mask = 0xFFu;
-            break;
-        case 2:
-            block.op = direction ? RTIO_WRITE16 : RTIO_READ16;
-            mask = 0xFFFFu;
-            break;
-        case 4:
-            block.op = direction ? RTIO_WRITE32 : RTIO_READ32;
-            mask = 0xFFFFFFFFu;
-            break;
-        default:
-            return ERR_INVALID_PARAM;
+    case 1:
+        block.op = direction ? RTIO_WRITE8 : RTIO_READ8;
+        mask = 0xFFu;
+        break;
+    case 2:
+        block.op = direction ? RTIO_WRITE16 : RTIO_READ16;
+        mask = 0xFFFFu;
+        break;
+    case 4:
+        block.op = direction ? RTIO_WRITE32 : RTIO_READ32;
+        mask = 0xFFFFFFFFu;
+        break;
+    default:
+        return ERR_INVALID_PARAM;
     }
     block.offset = offset;
     if (direction) block.value = *value & mask;

@@ -26,8 +26,10 @@ bool documented(int32_t code) {
     case mf::ERR_SB_CALFILE_VALUE_RANGE:
     case mf::ERR_SB_CALFILE_INCONSISTENT:
     case mf::ERR_SB_CALFILE_INVALID:
-    case mf::ERR_SB_CALFILE_INCOMPLETE: return true;
-    default: return false;
+    case mf::ERR_SB_CALFILE_INCOMPLETE:
+        return true;
+    default:
+        return false;
     }
 }
 

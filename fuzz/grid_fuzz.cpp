@@ -23,8 +23,10 @@ bool documented(int32_t code) {
     case mf::ERR_NOT_A_DATA_FILE:
     case mf::ERR_CORRUPT_DATA_FILE:
     case mf::ERR_PARAM_OUT_OF_RANGE:
-    case mf::ERR_NO_MEM: return true;
-    default: return false;
+    case mf::ERR_NO_MEM:
+        return true;
+    default:
+        return false;
     }
 }
 

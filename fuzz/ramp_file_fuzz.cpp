@@ -22,7 +22,8 @@ std::vector<unsigned char> contents(std::FILE* f) {
     std::rewind(f);
     unsigned char buf[4096];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.insert(bytes.end(), buf, buf + n);
     return bytes;
 }
 
@@ -68,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int32_t board : {int32_t{0}, int32_t{BOARD_SABLEQV}, int32_t{BOARD_CAN}}) {
         rr_ramp_hdr_t copy = hdr;
         const int32_t c = rr_check_ramp_hdr("fuzz", &copy, board, copy.pztID ^ (board & 1), board == 0 ? -1 : 5);
-        if (c != 0 && c != ERR_WRONG_INSTR_BOARD && c != ERR_INVALID_PARAM && c != ERR_CORRUPT_RAMP_FILE)
-            std::abort();
+        if (c != 0 && c != ERR_WRONG_INSTR_BOARD && c != ERR_INVALID_PARAM && c != ERR_CORRUPT_RAMP_FILE) std::abort();
     }
     u_free(points);
     u_set_msg_sink(nullptr);

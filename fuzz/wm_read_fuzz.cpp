@@ -21,7 +21,8 @@ struct Setup {
         mf::platform::set_clock(&clock);
         mf::u_set_msg_sink(&quiet);
         mf::wm_set_response_limit(1u << 20);
-        mf::sio_add_virtual_port("FUZZWM", [l = line](std::unique_ptr<mf::platform::SerialPort>* p) { return l->open(p); });
+        mf::sio_add_virtual_port("FUZZWM",
+                                 [l = line](std::unique_ptr<mf::platform::SerialPort>* p) { return l->open(p); });
     }
 };
 

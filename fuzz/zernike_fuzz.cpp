@@ -17,8 +17,10 @@ bool documented(int32_t code) {
     case 0:
     case mf::ERR_PREMATURE_EOF:
     case mf::ERR_NOT_A_DATA_FILE:
-    case mf::ERR_CORRUPT_DATA_FILE: return true;
-    default: return false;
+    case mf::ERR_CORRUPT_DATA_FILE:
+        return true;
+    default:
+        return false;
     }
 }
 

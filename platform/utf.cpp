@@ -39,13 +39,29 @@ std::u16string utf8_to_utf16(const std::string& text) {
         auto b = static_cast<unsigned char>(text[i]);
         char32_t c;
         size_t len;
-        if (b < 0x80) { c = b; len = 1; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; len = 3; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; len = 4; }
-        else { out += u'\uFFFD'; ++i; continue; }
-        if (i + len > text.size()) { out += u'\uFFFD'; break; }
-        for (size_t k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        if (b < 0x80) {
+            c = b;
+            len = 1;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            len = 2;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            len = 3;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07;
+            len = 4;
+        } else {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (i + len > text.size()) {
+            out += u'\uFFFD';
+            break;
+        }
+        for (size_t k = 1; k < len; ++k)
+            c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
         i += len;
         if (c >= 0x10000) {
             c -= 0x10000;

@@ -89,8 +89,8 @@ int32_t rr_check_ramp_hdr(const char* filename, rr_ramp_hdr_t* hdr, int32_t boar
     }
     const std::optional<float> fpf = accepted_fpf(*hdr);
     if (!fpf) {
-        u_sink("Error: invalid fringesPerFrame %g in ramp data file \"%s\"\n", static_cast<double>(hdr->fringesPerFrame),
-               name);
+        u_sink("Error: invalid fringesPerFrame %g in ramp data file \"%s\"\n",
+               static_cast<double>(hdr->fringesPerFrame), name);
         return ERR_INVALID_PARAM;
     }
     if (*fpf != hdr->fringesPerFrame) hdr->fringesPerFrame = *fpf;

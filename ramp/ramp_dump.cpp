@@ -16,7 +16,8 @@ struct Field {
     Kind kind;
 };
 
-#define RR_FIELD(member, kind) {#member, offsetof(rr_ramp_hdr_t, member), Kind::kind}
+#define RR_FIELD(member, kind) \
+    { #member, offsetof(rr_ramp_hdr_t, member), Kind::kind }
 
 // Listed fields in offset order; the reserved areas are left out.
 const Field fields[] = {
@@ -102,7 +103,8 @@ void rr_dump_ramp_hdr(std::FILE* stream, const rr_ramp_hdr_t* hdr, const uint16_
     if (!points || hdr->nPoints <= 0) return;
     const int32_t n = hdr->nPoints;
     if (!compact) {
-        for (int32_t i = 0; i < n; ++i) std::fprintf(stream, "%u\n", static_cast<unsigned>(points[i]));
+        for (int32_t i = 0; i < n; ++i)
+            std::fprintf(stream, "%u\n", static_cast<unsigned>(points[i]));
         return;
     }
     for (int32_t i = 0; i < n; ++i) {

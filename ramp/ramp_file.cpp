@@ -11,8 +11,8 @@
 namespace mf {
 
 const char* const rr_ramp_type_names[rr_ramp_type_count] = {
-    "SWLI", "PMI", "PMI", "PMI", "PMI", "PMI", "?",   "?",   "?", "?",
-    "?",    "PMI", "PMI", "PMI", "PMI", "PMI", "?",   "BTW", "?", "FR",
+    "SWLI", "PMI", "PMI", "PMI", "PMI", "PMI", "?", "?",   "?", "?",
+    "?",    "PMI", "PMI", "PMI", "PMI", "PMI", "?", "BTW", "?", "FR",
 };
 
 const char* rr_ramp_type_name(int32_t type) {
@@ -57,17 +57,21 @@ int64_t remaining_bytes(std::FILE* f) {
 }  // namespace
 
 void rr_encode_ramp_hdr(const rr_ramp_hdr_t& hdr, unsigned char image[rr_ramp_hdr_size]) {
-    for (std::size_t off = 0; off < le_part; off += 4) store_be32(image + off, word_at(hdr, off));
+    for (std::size_t off = 0; off < le_part; off += 4)
+        store_be32(image + off, word_at(hdr, off));
     store_le32(image + 168, word_at(hdr, offsetof(rr_ramp_hdr_t, fringesPerFrame)));
     store_le32(image + 172, word_at(hdr, offsetof(rr_ramp_hdr_t, objMag)));
     store_le32(image + 176, word_at(hdr, offsetof(rr_ramp_hdr_t, wavelenSelect)));
-    for (std::size_t off = 180; off < 196; off += 4) store_le32(image + off, word_at(hdr, off));
+    for (std::size_t off = 180; off < 196; off += 4)
+        store_le32(image + off, word_at(hdr, off));
     std::memcpy(image + 196, hdr.spare, sizeof hdr.spare);
 }
 
 void rr_decode_ramp_hdr(const unsigned char image[rr_ramp_hdr_size], rr_ramp_hdr_t* hdr) {
-    for (std::size_t off = 0; off < le_part; off += 4) set_word_at(hdr, off, load_be32(image + off));
-    for (std::size_t off = le_part; off < 196; off += 4) set_word_at(hdr, off, load_le32(image + off));
+    for (std::size_t off = 0; off < le_part; off += 4)
+        set_word_at(hdr, off, load_be32(image + off));
+    for (std::size_t off = le_part; off < 196; off += 4)
+        set_word_at(hdr, off, load_le32(image + off));
     std::memcpy(hdr->spare, image + 196, sizeof hdr->spare);
 }
 
@@ -132,7 +136,8 @@ int32_t rr_write_ramp_stream(std::FILE* stream, const rr_ramp_hdr_t* hdr, const 
     if (count == 0) return 0;
     u_buffer<unsigned char> bytes(count * 2);
     if (!bytes) return ERR_NO_MEM;
-    for (std::size_t i = 0; i < count; ++i) store_be16(bytes.get() + 2 * i, points[i]);
+    for (std::size_t i = 0; i < count; ++i)
+        store_be16(bytes.get() + 2 * i, points[i]);
     return std::fwrite(bytes.get(), 1, count * 2, stream) == count * 2 ? 0 : ERR_CANT_WRITE_FILE;
 }
 

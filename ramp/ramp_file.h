@@ -53,8 +53,8 @@ struct rr_ramp_hdr_t {
     int32_t trigEndAddr;
     int32_t rampGainDflt;
     float rampTriple[3];
-    float scanLen;   // micrometres
-    int32_t polar;   // polarity letter in the low-order byte
+    float scanLen;  // micrometres
+    int32_t polar;  // polarity letter in the low-order byte
     int32_t offset;
     int32_t nBuckets;
     float rampLin;

@@ -169,7 +169,8 @@ int32_t sio_set_parity(sio_handle handle, uint32_t parity) {
 }
 
 int32_t sio_set_data_bits(sio_handle handle, uint32_t bits) {
-    return change_state(handle, [&](sio_settings& s) { s.byte_size = static_cast<uint8_t>(bits > 0xFF ? 0xFF : bits); });
+    return change_state(handle,
+                        [&](sio_settings& s) { s.byte_size = static_cast<uint8_t>(bits > 0xFF ? 0xFF : bits); });
 }
 
 int32_t sio_xon_xoff_on(sio_handle handle) {

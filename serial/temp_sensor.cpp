@@ -80,7 +80,8 @@ int32_t read_data_reply(sio_handle h, char* out) {
 
 uint8_t temp_bcc(const uint8_t* data, std::size_t count) {
     uint8_t x = 0;
-    for (std::size_t i = 0; i < count; ++i) x ^= data[i];
+    for (std::size_t i = 0; i < count; ++i)
+        x ^= data[i];
     return x;
 }
 
@@ -93,8 +94,8 @@ std::string temp_frame(const char* text, int length, int32_t kind) {
         const std::size_t body = frame.size();
         frame.append(text, static_cast<std::size_t>(length));
         frame += static_cast<char>(TEMP_ETX);
-        frame += static_cast<char>(
-            temp_bcc(reinterpret_cast<const uint8_t*>(frame.data()) + body, frame.size() - body));
+        frame +=
+            static_cast<char>(temp_bcc(reinterpret_cast<const uint8_t*>(frame.data()) + body, frame.size() - body));
     } else {
         frame.append(text, static_cast<std::size_t>(length));
         frame += static_cast<char>(TEMP_ENQ);

@@ -22,11 +22,16 @@ constexpr int32_t default_first_byte_s = 10;
 
 const char* kind_name(int32_t kind) {
     switch (kind) {
-    case WM_RESP_ACK: return "WM_RESP_ACK";
-    case WM_RESP_READ: return "WM_RESP_READ";
-    case WM_RESP_READ_ACK: return "WM_RESP_READ_ACK";
-    case WM_RESP_SIZE_READ_ACK: return "WM_RESP_SIZE_READ_ACK";
-    default: return "WM_RESP_UNKNOWN";
+    case WM_RESP_ACK:
+        return "WM_RESP_ACK";
+    case WM_RESP_READ:
+        return "WM_RESP_READ";
+    case WM_RESP_READ_ACK:
+        return "WM_RESP_READ_ACK";
+    case WM_RESP_SIZE_READ_ACK:
+        return "WM_RESP_SIZE_READ_ACK";
+    default:
+        return "WM_RESP_UNKNOWN";
     }
 }
 
@@ -144,7 +149,8 @@ int32_t read_response(sio_port* port, wm_buffer* buf, int32_t respLen, int32_t e
         return check_ack(buf->data[t - 1], respType, detail, detail_size);
     }
 
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -297,7 +303,8 @@ int32_t wm_read_status(sio_port* port, wm_status* status) {
     int32_t err = query(port, "MS?", &buf, 36, WM_RESP_READ_ACK);
     if (err == 0) {
         status->flags = load_le32(buf.data);
-        for (int i = 0; i < 8; ++i) status->fields[i] = static_cast<int32_t>(load_le32(buf.data + 4 + 4 * i));
+        for (int i = 0; i < 8; ++i)
+            status->fields[i] = static_cast<int32_t>(load_le32(buf.data + 4 + 4 * i));
     }
     wm_buffer_release(&buf);
     return err;

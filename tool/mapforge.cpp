@@ -40,7 +40,8 @@ int32_t write_output(const char* output, const sw_info& sw, const data_header& h
     if (u_wide_path(output)) return write_data_file(output, &sw, &header, nullptr, &phase);
     const std::string target(output);
     if (platform::is_directory(target)) return ERR_CANT_CREATE_FILE;
-    const std::string temp = platform::create_temp_file(paths::parent_directory(target, platform::path_separator()), ".mapforge-");
+    const std::string temp =
+        platform::create_temp_file(paths::parent_directory(target, platform::path_separator()), ".mapforge-");
     if (temp.empty()) return ERR_CANT_CREATE_FILE;
     int32_t status = write_data_file(temp.c_str(), &sw, &header, nullptr, &phase);
     if (status == 0) {

@@ -18,7 +18,8 @@ process_result run_process(const std::vector<std::string>& args, const std::stri
     process_result result;
     if (args.empty()) return result;
     std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -35,7 +36,8 @@ process_result run_process(const std::vector<std::string>& args, const std::stri
     int status = 0;
     rusage usage{};
     pid_t waited;
-    do waited = ::wait4(pid, &status, 0, &usage);
+    do
+        waited = ::wait4(pid, &status, 0, &usage);
     while (waited < 0 && errno == EINTR);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (waited != pid) return result;

@@ -101,11 +101,20 @@ public:
         tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | mark_space);
         tio.c_cflag |= CREAD | CLOCAL | size_flag(pseudo_ ? 8 : s.byte_size);
         switch (pseudo_ ? static_cast<uint8_t>(SERIAL_PARITY_NONE) : s.parity) {
-        case SERIAL_PARITY_ODD: tio.c_cflag |= PARENB | PARODD; break;
-        case SERIAL_PARITY_EVEN: tio.c_cflag |= PARENB; break;
-        case SERIAL_PARITY_MARK: tio.c_cflag |= PARENB | PARODD | mark_space; break;
-        case SERIAL_PARITY_SPACE: tio.c_cflag |= PARENB | mark_space; break;
-        default: break;
+        case SERIAL_PARITY_ODD:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case SERIAL_PARITY_EVEN:
+            tio.c_cflag |= PARENB;
+            break;
+        case SERIAL_PARITY_MARK:
+            tio.c_cflag |= PARENB | PARODD | mark_space;
+            break;
+        case SERIAL_PARITY_SPACE:
+            tio.c_cflag |= PARENB | mark_space;
+            break;
+        default:
+            break;
         }
         if (s.parity_check) tio.c_iflag |= INPCK;
         // termios has no 1.5 stop bits: two are sent, which a receiver set for
@@ -211,9 +220,9 @@ public:
         const auto* in = static_cast<const unsigned char*>(data);
         const serial_timeouts t = timeouts_;
         const bool limited = t.write_total_multiplier != 0 || t.write_total_constant != 0;
-        const int64_t deadline =
-            now_ms() + static_cast<int64_t>(t.write_total_multiplier) * static_cast<int64_t>(count) +
-            t.write_total_constant;
+        const int64_t deadline = now_ms() +
+                                 static_cast<int64_t>(t.write_total_multiplier) * static_cast<int64_t>(count) +
+                                 t.write_total_constant;
         while (*written < count) {
             ssize_t n = ::write(fd_, in + *written, count - *written);
             if (n > 0) {

@@ -19,23 +19,21 @@ bool attributes_match(DWORD attributes, bool want_directory) {
 std::wstring wide(const std::u16string& path) { return std::wstring(path.begin(), path.end()); }
 std::wstring wide_mode(const char* mode) {
     std::wstring out;
-    for (const char* p = mode; *p; ++p) out += static_cast<wchar_t>(*p);
+    for (const char* p = mode; *p; ++p)
+        out += static_cast<wchar_t>(*p);
     return out;
 }
 }  // namespace
 
-bool is_regular_file(const std::string& path) {
-    return attributes_match(GetFileAttributesA(path.c_str()), false);
-}
+bool is_regular_file(const std::string& path) { return attributes_match(GetFileAttributesA(path.c_str()), false); }
 bool is_regular_file(const std::u16string& path) {
     return attributes_match(GetFileAttributesW(wide(path).c_str()), false);
 }
-bool is_directory(const std::string& path) {
-    return attributes_match(GetFileAttributesA(path.c_str()), true);
-}
+bool is_directory(const std::string& path) { return attributes_match(GetFileAttributesA(path.c_str()), true); }
 
 bool create_directory(const std::string& path) {
-    return CreateDirectoryA(path.c_str(), nullptr) != 0 || (GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path));
+    return CreateDirectoryA(path.c_str(), nullptr) != 0 ||
+           (GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path));
 }
 
 std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }

@@ -4,9 +4,7 @@
 
 namespace mf::platform {
 
-void* allocate_large(std::size_t size) {
-    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-}
+void* allocate_large(std::size_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); }
 
 void release_large(void* block, std::size_t) {
     if (block) VirtualFree(block, 0, MEM_RELEASE);

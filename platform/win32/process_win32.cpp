@@ -18,8 +18,10 @@ std::string quote(const std::string& arg) {
             ++backslashes;
             continue;
         }
-        if (c == '"') out.append(backslashes * 2 + 1, '\\');
-        else out.append(backslashes, '\\');
+        if (c == '"')
+            out.append(backslashes * 2 + 1, '\\');
+        else
+            out.append(backslashes, '\\');
         backslashes = 0;
         out += c;
     }
@@ -30,8 +32,8 @@ std::string quote(const std::string& arg) {
 
 HANDLE open_for_child(const char* path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 }  // namespace
@@ -56,9 +58,9 @@ process_result run_process(const std::vector<std::string>& args, const std::stri
     startup.hStdError = err;
     PROCESS_INFORMATION info{};
     const auto start = std::chrono::steady_clock::now();
-    const BOOL created = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-                         CreateProcessA(args[0].c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &info);
+    const BOOL created =
+        out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+        CreateProcessA(args[0].c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
     for (HANDLE h : {in, out, err})
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     if (!created) return result;

@@ -91,19 +91,16 @@ struct object_default {
 // The objects a node of each kind answers from the start, with their widths; the
 // node operations' other objects come into being when they are first written.
 constexpr object_default bridge_objects[] = {
-    {0x2000, 0, 1, 0},     // ramp status: idle
-    {0x2001, 0, 1, 0},     // ramp select
-    {0x2003, 1, 1, 0},     // ramp slot 0..3 valid
-    {0x2004, 1, 1, 0},
-    {0x2005, 1, 1, 0},
-    {0x2006, 1, 1, 0},
-    {0x2010, 1, 1, 0x08},  // bridge status: external 12 V present, no trips
-    {0x2010, 2, 2, 0},     // bridge configuration word
-    {0x6200, 1, 1, 0},     // digital outputs
+    {0x2000, 0, 1, 0},  // ramp status: idle
+    {0x2001, 0, 1, 0},  // ramp select
+    {0x2003, 1, 1, 0},  // ramp slot 0..3 valid
+    {0x2004, 1, 1, 0}, {0x2005, 1, 1, 0},
+    {0x2006, 1, 1, 0}, {0x2010, 1, 1, 0x08},  // bridge status: external 12 V present, no trips
+    {0x2010, 2, 2, 0},                        // bridge configuration word
+    {0x6200, 1, 1, 0},                        // digital outputs
 };
 constexpr object_default pzt_objects[] = {
-    {0x2000, 0, 1, 0}, {0x2001, 0, 1, 0}, {0x2003, 1, 1, 0}, {0x2004, 1, 1, 0},
-    {0x2005, 1, 1, 0}, {0x2006, 1, 1, 0},
+    {0x2000, 0, 1, 0}, {0x2001, 0, 1, 0}, {0x2003, 1, 1, 0}, {0x2004, 1, 1, 0}, {0x2005, 1, 1, 0}, {0x2006, 1, 1, 0},
 };
 constexpr object_default motor_objects[] = {
     {0x2000, 0, 1, 0},    // motor 1 control
@@ -114,19 +111,18 @@ constexpr object_default motor_objects[] = {
     {0x2044, 8, 1, 0},    // keypress mode
 };
 constexpr object_default brush_motor_objects[] = {
-    {0x2001, 0, 1, 0x81},        // turret status: position known, position 1
-    {0x2002, 0, 1, 1},           // turret position
-    {0x2012, 0, 1, 0},           // zoom code
-    {0x2015, 0, 6, 0},           // all zoom codes
-    {0x2020, 1, 2, 0x0506},      // 6 zoom positions, 5 turret positions
+    {0x2001, 0, 1, 0x81},    // turret status: position known, position 1
+    {0x2002, 0, 1, 1},       // turret position
+    {0x2012, 0, 1, 0},       // zoom code
+    {0x2015, 0, 6, 0},       // all zoom codes
+    {0x2020, 1, 2, 0x0506},  // 6 zoom positions, 5 turret positions
 };
 constexpr object_default led_objects[] = {
     {0x2000, 0, 1, 0}, {0x2001, 0, 2, 0}, {0x2002, 0, 2, 0}, {0x2004, 0, 2, 0}, {0x2006, 0, 4, 0},
 };
 
 template <size_t N>
-void put_defaults(std::map<uint32_t, std::vector<uint8_t>>& objects,
-                  const object_default (&table)[N]) {
+void put_defaults(std::map<uint32_t, std::vector<uint8_t>>& objects, const object_default (&table)[N]) {
     for (const object_default& d : table) {
         std::vector<uint8_t> bytes = le32(d.value);
         bytes.resize(d.width, 0);
@@ -140,16 +136,27 @@ void can_sim::add_node(uint8_t node, uint32_t product, uint32_t version) {
     std::lock_guard<std::mutex> hold(lock_);
     node_info n;
     switch (node) {
-        case 0x7F: put_defaults(n.objects, bridge_objects); break;
-        case 0x3E:
-        case 0x34: put_defaults(n.objects, pzt_objects); break;
-        case 0x3D: put_defaults(n.objects, led_objects); break;
-        case 0x3F: put_defaults(n.objects, brush_motor_objects); break;
-        case 0x40:
-        case 0x42:
-        case 0x44:
-        case 0x46: put_defaults(n.objects, motor_objects); break;
-        default: break;
+    case 0x7F:
+        put_defaults(n.objects, bridge_objects);
+        break;
+    case 0x3E:
+    case 0x34:
+        put_defaults(n.objects, pzt_objects);
+        break;
+    case 0x3D:
+        put_defaults(n.objects, led_objects);
+        break;
+    case 0x3F:
+        put_defaults(n.objects, brush_motor_objects);
+        break;
+    case 0x40:
+    case 0x42:
+    case 0x44:
+    case 0x46:
+        put_defaults(n.objects, motor_objects);
+        break;
+    default:
+        break;
     }
     n.objects[key(0x1018, 2)] = le32(product);
     n.objects[key(0x1018, 3)] = le32(version);
@@ -167,8 +174,7 @@ void can_sim::set_operational_from(uint8_t node, int poll) {
     nodes_[node].operational_from = poll;
 }
 
-void can_sim::set_object(uint8_t node, uint16_t index, uint8_t subindex,
-                         std::vector<uint8_t> bytes) {
+void can_sim::set_object(uint8_t node, uint16_t index, uint8_t subindex, std::vector<uint8_t> bytes) {
     std::lock_guard<std::mutex> hold(lock_);
     nodes_[node].objects[key(index, subindex)] = std::move(bytes);
 }
@@ -292,7 +298,8 @@ void can_sim::deliver() {
         can_emcy_handler on_emcy = emcy_handler_;
         if (j.is_pdo && !on_pdo) {
             // Nobody listens: the batch is lost, as on the bus.
-            for (uint32_t i = 0; i < j.count && !pending_.empty(); ++i) pending_.pop_front();
+            for (uint32_t i = 0; i < j.count && !pending_.empty(); ++i)
+                pending_.pop_front();
             dropped_ += j.count;
         } else if (!j.is_pdo && !on_emcy) {
             ++dropped_;
@@ -361,8 +368,8 @@ int32_t can_sim::CAN_Connect(uint32_t ip_address) {
     int32_t status;
     if (faulted(can_op::CAN_Connect, &status)) return status;
     for (const bridge_info& b : bridges_) {
-        const uint32_t a = b.entry.ip[0] | (b.entry.ip[1] << 8) | (b.entry.ip[2] << 16) |
-                           (static_cast<uint32_t>(b.entry.ip[3]) << 24);
+        const uint32_t a =
+            b.entry.ip[0] | (b.entry.ip[1] << 8) | (b.entry.ip[2] << 16) | (static_cast<uint32_t>(b.entry.ip[3]) << 24);
         if (a == ip_address) {
             connected_ = true;
             address_ = ip_address;
@@ -457,8 +464,8 @@ int32_t can_sim::CAN_GetNodeState(uint8_t node, uint32_t* state) {
     return CAN_OK;
 }
 
-int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data,
-                     uint32_t size, can_sdo_result* result) {
+int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                     can_sdo_result* result) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
     if (faulted(write ? can_op::CAN_SDOWrite : can_op::CAN_SDORead, &status)) return status;
@@ -490,13 +497,13 @@ int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex,
     return CAN_OK;
 }
 
-int32_t can_sim::CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data,
-                             uint32_t size, can_sdo_result* result) {
+int32_t can_sim::CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                             can_sdo_result* result) {
     return sdo(false, node, index, subindex, data, size, result);
 }
 
-int32_t can_sim::CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t subindex, void* data,
-                              uint32_t size, can_sdo_result* result) {
+int32_t can_sim::CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                              can_sdo_result* result) {
     return sdo(true, node, index, subindex, data, size, result);
 }
 
@@ -506,8 +513,7 @@ int32_t can_sim::CAN_RegisterEvents(can_pdo_handler pdo_handler, can_emcy_handle
     if (faulted(can_op::CAN_RegisterEvents, &status)) return status;
     // Once this returns, no handler of the old pair is still running (unless the call
     // comes from inside a handler).
-    if (std::this_thread::get_id() != delivery_id_)
-        idle_.wait(hold, [this] { return !delivering_; });
+    if (std::this_thread::get_id() != delivery_id_) idle_.wait(hold, [this] { return !delivering_; });
     pdo_handler_ = pdo_handler;
     emcy_handler_ = emcy_handler;
     return CAN_OK;
@@ -544,9 +550,7 @@ int32_t can_sim::CAN_UnregisterPDOs() {
 
 // ---- free functions and the in-process table ----
 
-int32_t CAN_EnumerateBridges(can_bridge_entry* table) {
-    return can_sim::instance().CAN_EnumerateBridges(table);
-}
+int32_t CAN_EnumerateBridges(can_bridge_entry* table) { return can_sim::instance().CAN_EnumerateBridges(table); }
 int32_t CAN_Connect(uint32_t ip_address) { return can_sim::instance().CAN_Connect(ip_address); }
 int32_t CAN_Disconnect() { return can_sim::instance().CAN_Disconnect(); }
 int32_t CAN_GetFirmwareVersion(uint8_t* major, uint8_t* minor) {
@@ -558,19 +562,12 @@ int32_t CAN_GetBridgeConfiguration(uint8_t* node_id, uint32_t* kbit_rate) {
 int32_t CAN_SetBridgeConfiguration(uint8_t node_id, uint32_t kbit_rate) {
     return can_sim::instance().CAN_SetBridgeConfiguration(node_id, kbit_rate);
 }
-int32_t CAN_GetLastBridgeError(uint32_t* error) {
-    return can_sim::instance().CAN_GetLastBridgeError(error);
-}
+int32_t CAN_GetLastBridgeError(uint32_t* error) { return can_sim::instance().CAN_GetLastBridgeError(error); }
 int32_t CAN_ResetBridge() { return can_sim::instance().CAN_ResetBridge(); }
 int32_t CAN_EnumerateNodes(uint8_t* states) { return can_sim::instance().CAN_EnumerateNodes(states); }
-int32_t CAN_FindNode(uint8_t node, uint32_t* status) {
-    return can_sim::instance().CAN_FindNode(node, status);
-}
-int32_t CAN_GetNodeState(uint8_t node, uint32_t* state) {
-    return can_sim::instance().CAN_GetNodeState(node, state);
-}
-int32_t CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
-                    can_sdo_result* result) {
+int32_t CAN_FindNode(uint8_t node, uint32_t* status) { return can_sim::instance().CAN_FindNode(node, status); }
+int32_t CAN_GetNodeState(uint8_t node, uint32_t* state) { return can_sim::instance().CAN_GetNodeState(node, state); }
+int32_t CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size, can_sdo_result* result) {
     return can_sim::instance().CAN_SDORead(node, index, subindex, data, size, result);
 }
 int32_t CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,

@@ -112,16 +112,14 @@ private:
         uint8_t flag;
     };
 
-    static uint32_t key(uint16_t index, uint8_t subindex) {
-        return (static_cast<uint32_t>(index) << 8) | subindex;
-    }
+    static uint32_t key(uint16_t index, uint8_t subindex) { return (static_cast<uint32_t>(index) << 8) | subindex; }
     // Counts the call and tells whether a fault replaces it. Called with lock_ held.
     bool faulted(can_op op, int32_t* status);
     void start_delivery();  // lock_ held
     void stop_delivery();
     void deliver();
-    int32_t sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data,
-                uint32_t size, can_sdo_result* result);
+    int32_t sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                can_sdo_result* result);
 
     mutable std::mutex lock_;
     std::condition_variable work_;

@@ -19,9 +19,7 @@ using mf::can_pdo_handler;
 using mf::can_sdo_result;
 namespace sim = mf::sim;
 
-MF_SIM_EXPORT int32_t CAN_EnumerateBridges(can_bridge_entry* table) {
-    return sim::CAN_EnumerateBridges(table);
-}
+MF_SIM_EXPORT int32_t CAN_EnumerateBridges(can_bridge_entry* table) { return sim::CAN_EnumerateBridges(table); }
 MF_SIM_EXPORT int32_t CAN_Connect(uint32_t ip_address) { return sim::CAN_Connect(ip_address); }
 MF_SIM_EXPORT int32_t CAN_Disconnect() { return sim::CAN_Disconnect(); }
 MF_SIM_EXPORT int32_t CAN_GetFirmwareVersion(uint8_t* major, uint8_t* minor) {
@@ -33,27 +31,20 @@ MF_SIM_EXPORT int32_t CAN_GetBridgeConfiguration(uint8_t* node_id, uint32_t* kbi
 MF_SIM_EXPORT int32_t CAN_SetBridgeConfiguration(uint8_t node_id, uint32_t kbit_rate) {
     return sim::CAN_SetBridgeConfiguration(node_id, kbit_rate);
 }
-MF_SIM_EXPORT int32_t CAN_GetLastBridgeError(uint32_t* error) {
-    return sim::CAN_GetLastBridgeError(error);
-}
+MF_SIM_EXPORT int32_t CAN_GetLastBridgeError(uint32_t* error) { return sim::CAN_GetLastBridgeError(error); }
 MF_SIM_EXPORT int32_t CAN_ResetBridge() { return sim::CAN_ResetBridge(); }
 MF_SIM_EXPORT int32_t CAN_EnumerateNodes(uint8_t* states) { return sim::CAN_EnumerateNodes(states); }
-MF_SIM_EXPORT int32_t CAN_FindNode(uint8_t node, uint32_t* status) {
-    return sim::CAN_FindNode(node, status);
-}
-MF_SIM_EXPORT int32_t CAN_GetNodeState(uint8_t node, uint32_t* state) {
-    return sim::CAN_GetNodeState(node, state);
-}
-MF_SIM_EXPORT int32_t CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data,
-                                  uint32_t size, can_sdo_result* result) {
+MF_SIM_EXPORT int32_t CAN_FindNode(uint8_t node, uint32_t* status) { return sim::CAN_FindNode(node, status); }
+MF_SIM_EXPORT int32_t CAN_GetNodeState(uint8_t node, uint32_t* state) { return sim::CAN_GetNodeState(node, state); }
+MF_SIM_EXPORT int32_t CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                                  can_sdo_result* result) {
     return sim::CAN_SDORead(node, index, subindex, data, size, result);
 }
-MF_SIM_EXPORT int32_t CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t subindex, void* data,
-                                   uint32_t size, can_sdo_result* result) {
+MF_SIM_EXPORT int32_t CAN_SDOWrite(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
+                                   can_sdo_result* result) {
     return sim::CAN_SDOWrite(node, index, subindex, data, size, result);
 }
-MF_SIM_EXPORT int32_t CAN_RegisterEvents(can_pdo_handler pdo_handler,
-                                         can_emcy_handler emcy_handler) {
+MF_SIM_EXPORT int32_t CAN_RegisterEvents(can_pdo_handler pdo_handler, can_emcy_handler emcy_handler) {
     return sim::CAN_RegisterEvents(pdo_handler, emcy_handler);
 }
 MF_SIM_EXPORT int32_t CAN_RegisterPDO(can_pdo* pdo) { return sim::CAN_RegisterPDO(pdo); }
@@ -82,7 +73,8 @@ MF_SIM_EXPORT void VaroSim_SendPdo(uint32_t cob_id, const uint8_t* data8) {
     can_pdo p{};
     p.cob_id = cob_id;
     p.word2 = 8;
-    for (int i = 0; i < 8; ++i) p.data[i] = data8[i];
+    for (int i = 0; i < 8; ++i)
+        p.data[i] = data8[i];
     sim::can_sim::instance().send_pdos({p});
 }
 MF_SIM_EXPORT void VaroSim_Flush() { sim::can_sim::instance().flush(); }

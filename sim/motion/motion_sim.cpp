@@ -55,7 +55,8 @@ struct sim_state {
             std::lock_guard<std::mutex> hold(lock);
             running.swap(threads);
         }
-        for (std::thread& t : running) t.join();
+        for (std::thread& t : running)
+            t.join();
     }
 };
 
@@ -163,25 +164,64 @@ MWI_EXPORT int32_t MotionSim_SendCan(uint32_t cob_id, uint32_t length, const uin
 
 // ---- entry points ----
 
-MWI_EXPORT int32_t CheckForEStopEvent_MWI(mwi_handle) { count("CheckForEStopEvent_MWI"); return 0; }
-MWI_EXPORT int32_t CloseComm_MWI(mwi_handle) { count("CloseComm_MWI"); return 0; }
+MWI_EXPORT int32_t CheckForEStopEvent_MWI(mwi_handle) {
+    count("CheckForEStopEvent_MWI");
+    return 0;
+}
+MWI_EXPORT int32_t CloseComm_MWI(mwi_handle) {
+    count("CloseComm_MWI");
+    return 0;
+}
 MWI_EXPORT void CloseMotionWrapperInterface_MWI() {
     count("CloseMotionWrapperInterface_MWI");
     sim().join_all();
 }
-MWI_EXPORT int32_t DisableAxisJoystick_MWI(mwi_handle, uint16_t) { count("DisableAxisJoystick_MWI"); return 0; }
-MWI_EXPORT int32_t DisableJoystick_MWI(mwi_handle) { count("DisableJoystick_MWI"); return 0; }
-MWI_EXPORT int32_t DisablePositionReports_MWI(mwi_handle) { count("DisablePositionReports_MWI"); return 0; }
-MWI_EXPORT int32_t EnableAxisJoystick_MWI(mwi_handle, uint16_t) { count("EnableAxisJoystick_MWI"); return 0; }
-MWI_EXPORT int32_t EnableJoystick_MWI(mwi_handle) { count("EnableJoystick_MWI"); return 0; }
-MWI_EXPORT int32_t EnablePositionReports_MWI(mwi_handle) { count("EnablePositionReports_MWI"); return 0; }
+MWI_EXPORT int32_t DisableAxisJoystick_MWI(mwi_handle, uint16_t) {
+    count("DisableAxisJoystick_MWI");
+    return 0;
+}
+MWI_EXPORT int32_t DisableJoystick_MWI(mwi_handle) {
+    count("DisableJoystick_MWI");
+    return 0;
+}
+MWI_EXPORT int32_t DisablePositionReports_MWI(mwi_handle) {
+    count("DisablePositionReports_MWI");
+    return 0;
+}
+MWI_EXPORT int32_t EnableAxisJoystick_MWI(mwi_handle, uint16_t) {
+    count("EnableAxisJoystick_MWI");
+    return 0;
+}
+MWI_EXPORT int32_t EnableJoystick_MWI(mwi_handle) {
+    count("EnableJoystick_MWI");
+    return 0;
+}
+MWI_EXPORT int32_t EnablePositionReports_MWI(mwi_handle) {
+    count("EnablePositionReports_MWI");
+    return 0;
+}
 #ifndef MWI_SIM_MISSING_TWO
-MWI_EXPORT int32_t FindHome_MWI(mwi_handle, uint16_t) { count("FindHome_MWI"); return 0; }
+MWI_EXPORT int32_t FindHome_MWI(mwi_handle, uint16_t) {
+    count("FindHome_MWI");
+    return 0;
+}
 #endif
-MWI_EXPORT int32_t GetAcceleration_MWI(mwi_handle, uint16_t, double* v) { *v = 100.0; return 0; }
-MWI_EXPORT int32_t GetAxisError_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetAxisStatus_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetError_MWI(mwi_handle, int32_t* v) { *v = 0; return 0; }
+MWI_EXPORT int32_t GetAcceleration_MWI(mwi_handle, uint16_t, double* v) {
+    *v = 100.0;
+    return 0;
+}
+MWI_EXPORT int32_t GetAxisError_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetAxisStatus_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetError_MWI(mwi_handle, int32_t* v) {
+    *v = 0;
+    return 0;
+}
 MWI_EXPORT const char* GetErrorString_MWI(mwi_handle) {
     count("GetErrorString_MWI");
     std::lock_guard<std::mutex> hold(sim().lock);
@@ -189,32 +229,70 @@ MWI_EXPORT const char* GetErrorString_MWI(mwi_handle) {
     return sim().error_text.c_str();
 }
 MWI_EXPORT int32_t GetEvent_MWI(mwi_handle, int32_t* values6) {
-    for (int i = 0; i < 6; ++i) values6[i] = i;
+    for (int i = 0; i < 6; ++i)
+        values6[i] = i;
     event_waiting = 0;
     return 0;
 }
-MWI_EXPORT int32_t GetHomeState_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 1; return 0; }
-MWI_EXPORT int32_t GetHomeType_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetIsJoystickEnabled_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
+MWI_EXPORT int32_t GetHomeState_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 1;
+    return 0;
+}
+MWI_EXPORT int32_t GetHomeType_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetIsJoystickEnabled_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
 MWI_EXPORT int32_t GetLabel_MWI(mwi_handle, uint16_t axis, const char** label) {
     static const char* const labels[] = {"X", "Y", "Z"};
     if (axis > 2) return 1;
     *label = labels[axis];
     return 0;
 }
-MWI_EXPORT int32_t GetNodeId_MWI(mwi_handle, uint16_t axis, int32_t* v) { *v = 32 + axis; return 0; }
-MWI_EXPORT int32_t GetPitch_MWI(mwi_handle, uint16_t, double* v) { *v = 1.0; return 0; }
+MWI_EXPORT int32_t GetNodeId_MWI(mwi_handle, uint16_t axis, int32_t* v) {
+    *v = 32 + axis;
+    return 0;
+}
+MWI_EXPORT int32_t GetPitch_MWI(mwi_handle, uint16_t, double* v) {
+    *v = 1.0;
+    return 0;
+}
 #ifndef MWI_SIM_NO_GETPOSITION
-MWI_EXPORT int32_t GetPosition_MWI(mwi_handle, uint16_t, int32_t* v) { count("GetPosition_MWI"); *v = 0; return 0; }
+MWI_EXPORT int32_t GetPosition_MWI(mwi_handle, uint16_t, int32_t* v) {
+    count("GetPosition_MWI");
+    *v = 0;
+    return 0;
+}
 #endif
-MWI_EXPORT int32_t GetStatus_MWI(mwi_handle, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetTravelMax_MWI(mwi_handle, uint16_t, double* v) { *v = 1000.0; return 0; }
-MWI_EXPORT int32_t GetTravelMin_MWI(mwi_handle, uint16_t, double* v) { *v = -1000.0; return 0; }
-MWI_EXPORT int32_t GetTravelZero_MWI(mwi_handle, uint16_t, double* v) { *v = 0.0; return 0; }
-MWI_EXPORT int32_t GetVelocity_MWI(mwi_handle, uint16_t, double* v) { *v = 10.0; return 0; }
+MWI_EXPORT int32_t GetStatus_MWI(mwi_handle, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetTravelMax_MWI(mwi_handle, uint16_t, double* v) {
+    *v = 1000.0;
+    return 0;
+}
+MWI_EXPORT int32_t GetTravelMin_MWI(mwi_handle, uint16_t, double* v) {
+    *v = -1000.0;
+    return 0;
+}
+MWI_EXPORT int32_t GetTravelZero_MWI(mwi_handle, uint16_t, double* v) {
+    *v = 0.0;
+    return 0;
+}
+MWI_EXPORT int32_t GetVelocity_MWI(mwi_handle, uint16_t, double* v) {
+    *v = 10.0;
+    return 0;
+}
 MWI_EXPORT int32_t HasEvent_MWI(mwi_handle h) { return h == sim_handle && event_waiting.load() != 0; }
 MWI_EXPORT void InitMotionWrapperInterface_MWI() { count("InitMotionWrapperInterface_MWI"); }
-MWI_EXPORT int32_t Move_MWI(mwi_handle, uint16_t, int32_t) { count("Move_MWI"); return 0; }
+MWI_EXPORT int32_t Move_MWI(mwi_handle, uint16_t, int32_t) {
+    count("Move_MWI");
+    return 0;
+}
 MWI_EXPORT int32_t OpenComm_MWI(const char* name, void* info, mwi_handle* handle, uint8_t flag, int32_t fifth) {
     count("OpenComm_MWI");
     int32_t delay_ms;
@@ -238,12 +316,21 @@ MWI_EXPORT int32_t SetPositionReport_MWI(mwi_handle, uint16_t, uint8_t) { return
 MWI_EXPORT int32_t SetVelocity_MWI(mwi_handle, uint16_t, double) { return 0; }
 MWI_EXPORT int32_t Stop_MWI(mwi_handle) { return 0; }
 #ifndef MWI_SIM_MISSING_TWO
-MWI_EXPORT int32_t StopAxis_MWI(mwi_handle, uint16_t) { count("StopAxis_MWI"); return 0; }
+MWI_EXPORT int32_t StopAxis_MWI(mwi_handle, uint16_t) {
+    count("StopAxis_MWI");
+    return 0;
+}
 #endif
 
 #ifdef MWI_SIM_POSITION_PAIR
-MWI_EXPORT int32_t GetActualPosition_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 1; return 0; }
-MWI_EXPORT int32_t GetCommandedPosition_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 2; return 0; }
+MWI_EXPORT int32_t GetActualPosition_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 1;
+    return 0;
+}
+MWI_EXPORT int32_t GetCommandedPosition_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 2;
+    return 0;
+}
 #endif
 
 MWI_EXPORT int32_t RegisterCanEvents_MWI(mwi_handle, mf::mwi_pdo_callback pdo, mf::mwi_emcy_callback emcy) {
@@ -265,15 +352,39 @@ MWI_EXPORT int32_t UnregisterCanEvents_MWI(mwi_handle) {
 #endif
 
 MWI_EXPORT int32_t DmiReset_MWI(mwi_handle, uint16_t) { return 0; }
-MWI_EXPORT int32_t GetDmiCaptureBufferSize_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
+MWI_EXPORT int32_t GetDmiCaptureBufferSize_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
 MWI_EXPORT int32_t GetDmiCaptureBuffer_MWI(mwi_handle, uint16_t, double*, int32_t) { return 0; }
-MWI_EXPORT int32_t GetDmiPosition_MWI(mwi_handle, uint16_t, double* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetDmiPreset_MWI(mwi_handle, uint16_t, double* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetDmiStatus_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetExternalClosedLoopAmplifierFault_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetExternalClosedLoopEnabled_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetIsDmiBufferReady_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 0; return 0; }
-MWI_EXPORT int32_t GetSupportsExternalClosedLoop_MWI(mwi_handle, uint16_t, int32_t* v) { *v = 1; return 0; }
+MWI_EXPORT int32_t GetDmiPosition_MWI(mwi_handle, uint16_t, double* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetDmiPreset_MWI(mwi_handle, uint16_t, double* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetDmiStatus_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetExternalClosedLoopAmplifierFault_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetExternalClosedLoopEnabled_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetIsDmiBufferReady_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 0;
+    return 0;
+}
+MWI_EXPORT int32_t GetSupportsExternalClosedLoop_MWI(mwi_handle, uint16_t, int32_t* v) {
+    *v = 1;
+    return 0;
+}
 MWI_EXPORT int32_t SetDmiCaptureTrigger_MWI(mwi_handle, uint16_t, int32_t) { return 0; }
 MWI_EXPORT int32_t SetDmiPreset_MWI(mwi_handle, uint16_t, double) { return 0; }
 #ifndef MWI_SIM_NO_CLOSED_LOOP

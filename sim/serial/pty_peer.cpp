@@ -43,7 +43,8 @@ void PtyPeerRunner::run() {
             }
         }
         int wait = 20;
-        for (const auto& d : due) wait = static_cast<int>(std::min<int64_t>(wait, std::max<int64_t>(1, d.first - now)));
+        for (const auto& d : due)
+            wait = static_cast<int>(std::min<int64_t>(wait, std::max<int64_t>(1, d.first - now)));
         std::size_t got = 0;
         if (pty_.read(buffer, sizeof buffer, wait, &got) != 0 || got == 0) continue;
         std::vector<PeerOutput> out;

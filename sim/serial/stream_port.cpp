@@ -78,8 +78,9 @@ public:
         const platform::serial_timeouts t = line_->timeouts_;
         const bool immediate =
             t.read_interval == SERIAL_MAX_TIMEOUT && t.read_total_multiplier == 0 && t.read_total_constant == 0;
-        const bool first_only = t.read_interval == SERIAL_MAX_TIMEOUT && t.read_total_multiplier == SERIAL_MAX_TIMEOUT &&
-                                t.read_total_constant > 0 && t.read_total_constant < SERIAL_MAX_TIMEOUT;
+        const bool first_only = t.read_interval == SERIAL_MAX_TIMEOUT &&
+                                t.read_total_multiplier == SERIAL_MAX_TIMEOUT && t.read_total_constant > 0 &&
+                                t.read_total_constant < SERIAL_MAX_TIMEOUT;
         const bool total_used = first_only || t.read_total_multiplier != 0 || t.read_total_constant != 0;
         const bool interval_used = !first_only && t.read_interval != 0 && t.read_interval != SERIAL_MAX_TIMEOUT;
         const int64_t start = platform::monotonic_ms();
@@ -134,7 +135,8 @@ public:
             *written = n;
             if (line_->peer_ != nullptr && n > 0) line_->peer_->receive(p, n, replies);
         }
-        for (const auto& r : replies) line_->feed(r.bytes, r.delay_ms);
+        for (const auto& r : replies)
+            line_->feed(r.bytes, r.delay_ms);
         return 0;
     }
 
@@ -224,7 +226,8 @@ void StreamLine::clear_sent() {
 std::size_t StreamLine::pending() const {
     std::lock_guard<std::mutex> hold(lock_);
     std::size_t n = input_.size();
-    for (const auto& s : scheduled_) n += s.second.size();
+    for (const auto& s : scheduled_)
+        n += s.second.size();
     return n;
 }
 

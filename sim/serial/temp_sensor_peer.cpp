@@ -14,7 +14,8 @@ const std::string address = "0011";
 
 uint8_t xor_of(const std::string& s, std::size_t from, std::size_t to) {
     uint8_t x = 0;
-    for (std::size_t i = from; i < to; ++i) x ^= static_cast<uint8_t>(s[i]);
+    for (std::size_t i = from; i < to; ++i)
+        x ^= static_cast<uint8_t>(s[i]);
     return x;
 }
 

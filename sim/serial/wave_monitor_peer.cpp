@@ -13,14 +13,17 @@ constexpr uint8_t ack = 0x06;
 constexpr uint8_t nak = 0x15;
 
 void put_le32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        v.push_back(static_cast<uint8_t>(x >> (8 * i)));
 }
 
 }  // namespace
 
 WaveMonitorPeer::WaveMonitorPeer() {
-    for (int i = 0; i < 40; ++i) cal_.push_back(static_cast<uint8_t>(0xC0 + i));
-    for (int i = 0; i < 8; ++i) fields_[i] = 100 + i;
+    for (int i = 0; i < 40; ++i)
+        cal_.push_back(static_cast<uint8_t>(0xC0 + i));
+    for (int i = 0; i < 8; ++i)
+        fields_[i] = 100 + i;
 }
 
 void WaveMonitorPeer::inject(Fault fault, int times) {
@@ -90,7 +93,8 @@ std::vector<uint8_t> WaveMonitorPeer::answer(const std::string& command, bool* c
         laser_switch_at_ = now + laser_delay_ms_;
     } else if (command == "MS?") {
         put_le32(r, flags_);
-        for (int32_t f : fields_) put_le32(r, static_cast<uint32_t>(f));
+        for (int32_t f : fields_)
+            put_le32(r, static_cast<uint32_t>(f));
     } else if (command == "CC?") {
         const std::size_t n = (flags_ & (1u << 30)) ? 40 : 4;
         r.insert(r.end(), cal_.begin(), cal_.begin() + static_cast<long>(n));
@@ -108,7 +112,8 @@ std::vector<uint8_t> WaveMonitorPeer::answer(const std::string& command, bool* c
     } else if (command == "DA?") {
         *counted = true;
         put_le32(r, static_cast<uint32_t>(samples_.size()));
-        for (int32_t s : samples_) put_le32(r, static_cast<uint32_t>(s));
+        for (int32_t s : samples_)
+            put_le32(r, static_cast<uint32_t>(s));
     } else {
         return {nak};
     }
@@ -135,15 +140,26 @@ void WaveMonitorPeer::receive(const uint8_t* data, std::size_t count, std::vecto
             if (--fault_times_ == 0) fault_ = Fault::none;
         }
         switch (fault) {
-        case Fault::nak: r.back() = nak; break;
-        case Fault::bad_ack: r.back() = '?'; break;
-        case Fault::silence: r.clear(); break;
-        case Fault::truncate: r.resize(r.size() / 2); break;
+        case Fault::nak:
+            r.back() = nak;
+            break;
+        case Fault::bad_ack:
+            r.back() = '?';
+            break;
+        case Fault::silence:
+            r.clear();
+            break;
+        case Fault::truncate:
+            r.resize(r.size() / 2);
+            break;
         case Fault::garbage:
-            for (std::size_t k = 0; k < r.size(); ++k) r[k] = static_cast<uint8_t>(0xA5 ^ (k * 37));
+            for (std::size_t k = 0; k < r.size(); ++k)
+                r[k] = static_cast<uint8_t>(0xA5 ^ (k * 37));
             if (!r.empty() && (r.back() == ack || r.back() == nak)) r.back() = 0x5A;
             break;
-        case Fault::unsolicited: r.insert(r.begin(), {0x55, 0xAA}); break;
+        case Fault::unsolicited:
+            r.insert(r.begin(), {0x55, 0xAA});
+            break;
         case Fault::huge_count:
             if (counted) {
                 r.assign({0xFF, 0xFF, 0xFF, 0xFF});
@@ -151,9 +167,11 @@ void WaveMonitorPeer::receive(const uint8_t* data, std::size_t count, std::vecto
             }
             break;
         case Fault::overlong:
-            for (int k = 0; k < 16; ++k) r.push_back(static_cast<uint8_t>('x'));
+            for (int k = 0; k < 16; ++k)
+                r.push_back(static_cast<uint8_t>('x'));
             break;
-        case Fault::none: break;
+        case Fault::none:
+            break;
         }
         if (!r.empty()) out.push_back(PeerOutput{reply_delay_ms_, std::move(r)});
     }

@@ -45,17 +45,18 @@ protected:
 };
 
 TEST_F(Bpix, SectionsWithTheirPixels) {
-    const auto r = read("# camera modes\r\n"
-                        "[full] 1 0 640 480 60\r\n"
-                        "1 2\r\n"
-                        "\r\n"
-                        "639 479\n"
-                        "  # a comment between pixels\n"
-                        "0\t0\n"
-                        "[half]\t10 10 320 240 0.5 trailing fields\n"
-                        "[empty] 0 0 0 0 500\n"
-                        "[last] 2 3 32767 32767 0\n"
-                        "32766 5 extra");
+    const auto r = read(
+        "# camera modes\r\n"
+        "[full] 1 0 640 480 60\r\n"
+        "1 2\r\n"
+        "\r\n"
+        "639 479\n"
+        "  # a comment between pixels\n"
+        "0\t0\n"
+        "[half]\t10 10 320 240 0.5 trailing fields\n"
+        "[empty] 0 0 0 0 500\n"
+        "[last] 2 3 32767 32767 0\n"
+        "32766 5 extra");
     ASSERT_EQ(r.code, 0) << r.log;
     EXPECT_EQ(r.log, "");
     ASSERT_EQ(set.count, 4);
@@ -127,9 +128,11 @@ TEST_F(Bpix, SectionFieldMessages) {
         {"[s] 11", "Number out of range.\nExpected 'grab mode' an integer value in the range [0,10]\n"},
         {"[s] 0 x", "Not a number.\nExpected 'grab under' an integer value in the range [0,10]\n"},
         {"[s] 0 0 32768", "Number out of range.\nExpected 'size x' an integer value in the range [0,32767]\n"},
-        {"[s] 0 0 1 2.5", "Extra characters after number.\nExpected 'size y' an integer value in the range [0,32767]\n"},
+        {"[s] 0 0 1 2.5",
+         "Extra characters after number.\nExpected 'size y' an integer value in the range [0,32767]\n"},
         {"[s] 0 0 1 2", "Missing number.\nExpected 'grab rate' a floating point value in the range [0,500]\n"},
-        {"[s] 0 0 1 2 500.1", "Number out of range.\nExpected 'grab rate' a floating point value in the range [0,500]\n"},
+        {"[s] 0 0 1 2 500.1",
+         "Number out of range.\nExpected 'grab rate' a floating point value in the range [0,500]\n"},
         {"[s] 0 0 1 2 -1", "Number out of range.\nExpected 'grab rate' a floating point value in the range [0,500]\n"},
         {"[s] 0 0 1 2 fast", "Not a number.\nExpected 'grab rate' a floating point value in the range [0,500]\n"},
         {"[s] 0 0 1 2 30Hz",
@@ -161,7 +164,8 @@ TEST_F(Bpix, LinesOfMoreThanOneHundredCharacters) {
 
 TEST_F(Bpix, AtMostOneHundredSections) {
     std::string text;
-    for (int i = 0; i < sb_max_bpix_sections; ++i) text += "[m] 0 0 8 8 1\n" + std::to_string(i % 8) + " 1\n";
+    for (int i = 0; i < sb_max_bpix_sections; ++i)
+        text += "[m] 0 0 8 8 1\n" + std::to_string(i % 8) + " 1\n";
     const auto ok = read(text + "# trailing comment\n\n");
     ASSERT_EQ(ok.code, 0) << ok.log;
     EXPECT_EQ(set.count, sb_max_bpix_sections);
@@ -195,7 +199,8 @@ TEST_F(Bpix, SectionReaderStopsAtTheNextSection) {
 
 TEST_F(Bpix, AllocationFailureKeepsNothing) {
     std::string text = "[a] 0 0 100 100 1\n";
-    for (int i = 0; i < 40; ++i) text += std::to_string(i) + " 1\n";
+    for (int i = 0; i < 40; ++i)
+        text += std::to_string(i) + " 1\n";
     for (int k = 1; k <= 3; ++k) {
         SCOPED_TRACE(k);
         test::AllocFailure fail(k);

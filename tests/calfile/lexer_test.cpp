@@ -157,10 +157,12 @@ TEST(CalKeywords, TableIsSortedAndLookupIgnoresCase) {
     int count = 0;
     const sb_keyword* table = sb_keyword_table(&count);
     ASSERT_GT(count, 200);
-    for (int i = 1; i < count; ++i) EXPECT_LT(std::string(table[i - 1].word), std::string(table[i].word));
+    for (int i = 1; i < count; ++i)
+        EXPECT_LT(std::string(table[i - 1].word), std::string(table[i].word));
     for (int i = 0; i < count; ++i) {
         std::string upper = table[i].word;
-        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        for (char& ch : upper)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         EXPECT_EQ(sb_lookup_keyword(upper.c_str()), table[i].token) << upper;
     }
     EXPECT_EQ(sb_lookup_keyword("uNiT"), TK_UNIT);

@@ -24,7 +24,8 @@ using test::read_cal_text;
 class CalReader : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (int i = 0; i < sys_slot_count; ++i) sb_setDefaults(sb_slot(i));
+        for (int i = 0; i < sys_slot_count; ++i)
+            sb_setDefaults(sb_slot(i));
     }
 };
 
@@ -76,7 +77,8 @@ TEST_F(CalReader, UnknownFirstWordStopsTheReadAtOnce) {
 }
 
 TEST_F(CalReader, RangeErrorReportsTheLineAndReadingGoesOn) {
-    const auto r = read_cal_text("ScarpVS 20 1 1234\n# 2\n\n# 4\nVersion None 0 None\n  # 6\nUnit 9\nInstrName later\n");
+    const auto r =
+        read_cal_text("ScarpVS 20 1 1234\n# 2\n\n# 4\nVersion None 0 None\n  # 6\nUnit 9\nInstrName later\n");
     EXPECT_EQ(r.code, ERR_SB_CALFILE_INVALID);
     EXPECT_EQ(r.messages, file_header(r.path) + "9 out of range [0,7]\nError in line 7.\n");
     EXPECT_STREQ(sb_slot(0)->instrName, "later");
@@ -94,7 +96,8 @@ TEST_F(CalReader, RequiredNumberMayComeFromTheNextLineAndShiftsTheLineCount) {
 
 TEST_F(CalReader, TenMessagesEndTheRead) {
     std::string body;
-    for (int i = 0; i < 7; ++i) body += "Unit " + std::to_string(10 + i) + "\n";
+    for (int i = 0; i < 7; ++i)
+        body += "Unit " + std::to_string(10 + i) + "\n";
     const auto r = read_cal_text(body);
     std::string expected = file_header(r.path);
     for (int i = 0; i < 5; ++i)
@@ -134,7 +137,8 @@ TEST_F(CalReader, CrlfFilesReadLikeLfFiles) {
     std::string lf = example("sableqv.cal");
     ASSERT_FALSE(lf.empty());
     std::string crlf;
-    for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : lf)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     auto r = read_cal_text(crlf);
     EXPECT_EQ(r.code, 0) << r.messages;
     EXPECT_EQ(r.messages, "Setting interlaceFlag to 1\n");
@@ -253,7 +257,8 @@ TEST_F(CalReader, LlcRangeIsDerivedFromBoardAndSystemType) {
         const auto r = read_cal_text(c.body);
         EXPECT_EQ(r.code, 0) << c.body << r.messages;
         const int32_t* got = sb_slot(0)->llc.range;
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i], c.range[i]) << c.body << " index " << i;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(got[i], c.range[i]) << c.body << " index " << i;
     }
 }
 
@@ -263,7 +268,8 @@ TEST_F(CalReader, MotorizedZoomAndTurretCorrections) {
     EXPECT_EQ(r.messages, file_header(r.path) + "This instrument cannot have a motorized zoom.\n");
     EXPECT_EQ(sb_slot(0)->motion.zoom, 0);
 
-    const std::string loom = "LoomA 20 1 1234\nVersion None 0 CAN\nMacAddress 1 2 3 4 5 6\nPifoc 9\nTurret 3 4\nZoom 1\n";
+    const std::string loom =
+        "LoomA 20 1 1234\nVersion None 0 CAN\nMacAddress 1 2 3 4 5 6\nPifoc 9\nTurret 3 4\nZoom 1\n";
     r = read_cal_text(loom);
     EXPECT_EQ(r.code, 0) << r.messages;
     EXPECT_TRUE(sb_has_dual_brush_motor(sb_slot(0)));

@@ -55,7 +55,8 @@ void expect_same(const sysInfo& a, const sysInfo& b) {
     SAME(boardType);
     ASSERT_EQ(a.canInfo == nullptr, b.canInfo == nullptr) << "canInfo";
     if (a.canInfo) {
-        for (int i = 0; i < 6; ++i) SAME(canInfo->mac[i]);
+        for (int i = 0; i < 6; ++i)
+            SAME(canInfo->mac[i]);
     }
     SAME_TEXT(instrName);
     SAME(unit);
@@ -70,8 +71,10 @@ void expect_same(const sysInfo& a, const sysInfo& b) {
 
     SAME(camera.type);
     SAME(camera.interlaceFlag);
-    for (int i = 0; i < 9; ++i) SAME(camera.c[i]);
-    for (int i = 0; i < sb_max_camera_files; ++i) SAME_TEXT(camera.files[i]);
+    for (int i = 0; i < 9; ++i)
+        SAME(camera.c[i]);
+    for (int i = 0; i < sb_max_camera_files; ++i)
+        SAME_TEXT(camera.files[i]);
     SAME(camera.dark);
     SAME(camera.align);
     SAME(camera.badPixelCount);
@@ -167,7 +170,8 @@ void expect_same(const sysInfo& a, const sysInfo& b) {
     SAME(noIntensAvg);
     SAME(touchScreen);
     for (int i = 0; i < sb_max_mags; ++i)
-        for (int k = 0; k < 8; ++k) SAME_REAL(sdcCal[i].s[k]);
+        for (int k = 0; k < 8; ++k)
+            SAME_REAL(sdcCal[i].s[k]);
     SAME_REAL(radCrvFocCal);
     SAME_REAL(radCrvPwrCal);
     for (const sb_radius_scale sysInfo::*scale : {&sysInfo::encodedRadiusScale, &sysInfo::intfRadiusScale}) {
@@ -197,7 +201,8 @@ void expect_same(const sysInfo& a, const sysInfo& b) {
 
     ASSERT_EQ(a.dynWaveGen == nullptr, b.dynWaveGen == nullptr) << "dynWaveGen";
     if (a.dynWaveGen) {
-        for (int i = 0; i < 3; ++i) SAME(dynWaveGen->value[i]);
+        for (int i = 0; i < 3; ++i)
+            SAME(dynWaveGen->value[i]);
     }
 
     ASSERT_EQ(a.encZoom == nullptr, b.encZoom == nullptr) << "encZoom";
@@ -209,14 +214,16 @@ void expect_same(const sysInfo& a, const sysInfo& b) {
         SAME(encZoom->wandLim[0]);
         SAME(encZoom->wandLim[1]);
         SAME(encZoom->stdMagCount);
-        for (int i = 0; i < sb_max_mags; ++i) SAME_REAL(encZoom->stdMags[i]);
+        for (int i = 0; i < sb_max_mags; ++i)
+            SAME_REAL(encZoom->stdMags[i]);
         SAME_TEXT(encZoom->calFile);
     }
 
     ASSERT_EQ(a.fenn == nullptr, b.fenn == nullptr) << "fenn";
     if (a.fenn) {
         SAME_TEXT(fenn->materials);
-        for (int i = 0; i < 4; ++i) SAME_REAL(fenn->sys[i]);
+        for (int i = 0; i < 4; ++i)
+            SAME_REAL(fenn->sys[i]);
         SAME_REAL(fenn->dmiScale);
         SAME_REAL(fenn->imageRot);
         SAME_REAL(fenn->zeroPtPos[0]);
@@ -243,7 +250,8 @@ void expect_same(const sysInfo& a, const sysInfo& b) {
 class CalRoundTrip : public ::testing::Test {
 protected:
     void TearDown() override {
-        for (int i = 0; i < sys_slot_count; ++i) sb_setDefaults(sb_slot(i));
+        for (int i = 0; i < sys_slot_count; ++i)
+            sb_setDefaults(sb_slot(i));
     }
 
     // Reads text into slot 0; the read must succeed.
@@ -270,7 +278,8 @@ protected:
     // Starts from a record read from a small valid file, then applies statements.
     void build(const std::string& base, const std::vector<std::string>& statements) {
         read_source(base);
-        for (const std::string& s : statements) apply(s);
+        for (const std::string& s : statements)
+            apply(s);
         round_trip();
     }
 
@@ -310,11 +319,12 @@ TEST_F(CalRoundTrip, CanBoardWithMacAddress) {
 }
 
 TEST_F(CalRoundTrip, CameraOnSableQv) {
-    build("ScarpSableQv 19 7 1234 R\nVersion Matrox 11 SableQv\nInstrComm COM3\nCamera Type XC77\nLight HeNe 0.6328\n"
-          "Pifoc 1\n",
-          {"Camera Type CUSTOM 1", "Camera Config 1 1 3 1 0 0 0 1", "Camera File \"first file.cfg\" NULL c.cfg d.cfg",
-           "Camera Dark 32767", "Camera Align TopLeft", "Camera Options 5",
-           "Camera Bad [0,0] [1,1] [2,2] [3,3] [4,4] [5,5] [6,6] [7,7]", "Camera Bad [700,484]"});
+    build(
+        "ScarpSableQv 19 7 1234 R\nVersion Matrox 11 SableQv\nInstrComm COM3\nCamera Type XC77\nLight HeNe 0.6328\n"
+        "Pifoc 1\n",
+        {"Camera Type CUSTOM 1", "Camera Config 1 1 3 1 0 0 0 1", "Camera File \"first file.cfg\" NULL c.cfg d.cfg",
+         "Camera Dark 32767", "Camera Align TopLeft", "Camera Options 5",
+         "Camera Bad [0,0] [1,1] [2,2] [3,3] [4,4] [5,5] [6,6] [7,7]", "Camera Bad [700,484]"});
 }
 
 TEST_F(CalRoundTrip, CameraOnTarnWithBadPixelFile) {
@@ -324,13 +334,15 @@ TEST_F(CalRoundTrip, CameraOnTarnWithBadPixelFile) {
 }
 
 TEST_F(CalRoundTrip, LightAndLightLevelControl) {
-    build("ScarpSableQv 19 7 1234\nVersion Matrox 11 SableQv\nInstrComm COM3\nCamera Type XC77\nLight HeNe 0.6328\n"
-          "Pifoc 1\n",
-          {"Light Diode [0.8,0.05] 1.5", "LLC Instr DD100MC_B \"COM 5\"", "LLC Range 1 2 3 4", "LLC Config 0 254",
-           "LLC Options 268435455", "LLC AvgCurLimit 1 2 3 4", "LLC FwdVoltage 10000 1", "LLC Target 255"});
-    build("Cairn 1 1 100\nVersion None 0 Cairn\nCamera Type XC77\nInvertData 0\nLight White 12\n"
-          "SysMag 1 2\nNomMag 1 2\n",
-          {"LLC Instr CAIRN", "LLC Range 7 8", "Light LED 10 [11,0.5]", "LLC Freq 1000000"});
+    build(
+        "ScarpSableQv 19 7 1234\nVersion Matrox 11 SableQv\nInstrComm COM3\nCamera Type XC77\nLight HeNe 0.6328\n"
+        "Pifoc 1\n",
+        {"Light Diode [0.8,0.05] 1.5", "LLC Instr DD100MC_B \"COM 5\"", "LLC Range 1 2 3 4", "LLC Config 0 254",
+         "LLC Options 268435455", "LLC AvgCurLimit 1 2 3 4", "LLC FwdVoltage 10000 1", "LLC Target 255"});
+    build(
+        "Cairn 1 1 100\nVersion None 0 Cairn\nCamera Type XC77\nInvertData 0\nLight White 12\n"
+        "SysMag 1 2\nNomMag 1 2\n",
+        {"LLC Instr CAIRN", "LLC Range 7 8", "Light LED 10 [11,0.5]", "LLC Freq 1000000"});
 }
 
 TEST_F(CalRoundTrip, ScannerAndMagnifications) {
@@ -343,14 +355,36 @@ TEST_F(CalRoundTrip, ScannerAndMagnifications) {
 }
 
 TEST_F(CalRoundTrip, MotionAndAccessories) {
-    build("Tarn 1 1 100\nVersion None 0 Tarn\nInstrComm COM1\nLLC Target 100\nCamera Type SU320\n"
-          "Light Special 1 2 3 4\n",
-          {"Turret 1", "Zoom 1", "IgnoreDualBrushMotor", "IgnoreFocusNDW", "IgnoreLAPS", "IgnorePZT", "IgnoreWand",
-           "IgnoreZoom", "RingSpot", "NoIntensAvg", "TouchScreen", "DiffDiskRate 80", "DiffDiskFraction 0.001",
-           "XAxisBacklash 1000", "YAxisBacklash 0.3", "ZAxisBacklash 0", "ZAxisCal 1.15", "ZEncoder 1",
-           "ZCanClosedLoop 1", "SdcCal 14 -1e+30 1 2 3 4 5 6 7", "SdcCal 0 0 0 0 0 0 0 1e+38 1e-05",
-           "MotionCtrl ctrl \"a b c\"", "PosInstr Renishaw_StepNet COM2 extra", "TempSensor Euro2216e COM9",
-           "PendentMenu menu.txt", "AxisComp_A a.cmp", "AxisComp_Z \"z axis.cmp\""});
+    build(
+        "Tarn 1 1 100\nVersion None 0 Tarn\nInstrComm COM1\nLLC Target 100\nCamera Type SU320\n"
+        "Light Special 1 2 3 4\n",
+        {"Turret 1",
+         "Zoom 1",
+         "IgnoreDualBrushMotor",
+         "IgnoreFocusNDW",
+         "IgnoreLAPS",
+         "IgnorePZT",
+         "IgnoreWand",
+         "IgnoreZoom",
+         "RingSpot",
+         "NoIntensAvg",
+         "TouchScreen",
+         "DiffDiskRate 80",
+         "DiffDiskFraction 0.001",
+         "XAxisBacklash 1000",
+         "YAxisBacklash 0.3",
+         "ZAxisBacklash 0",
+         "ZAxisCal 1.15",
+         "ZEncoder 1",
+         "ZCanClosedLoop 1",
+         "SdcCal 14 -1e+30 1 2 3 4 5 6 7",
+         "SdcCal 0 0 0 0 0 0 0 1e+38 1e-05",
+         "MotionCtrl ctrl \"a b c\"",
+         "PosInstr Renishaw_StepNet COM2 extra",
+         "TempSensor Euro2216e COM9",
+         "PendentMenu menu.txt",
+         "AxisComp_A a.cmp",
+         "AxisComp_Z \"z axis.cmp\""});
 }
 
 TEST_F(CalRoundTrip, PidSets) {
@@ -373,12 +407,13 @@ TEST_F(CalRoundTrip, EncodedZoomAndRadiusScales) {
 }
 
 TEST_F(CalRoundTrip, FennSystem) {
-    build("Fenn 1 1 100\nVersion None 0 Fenn\nInstrComm COM1\nInvertData 0\nCamera Type XC77\nPztId 1\n"
-          "MotionCtrl m p\n",
-          {"NomMag 1 2 3", "SysMag 1.5 2.5 3.5", "FennMaterials \"glass list.txt\"", "FennSys 1 0 -1 10",
-           "FennDmiScale 2.5", "FennImageRot 1", "FennZeroPtPos -10 10", "FennDisper 2 -6.25 6.25 1 2 3 4 5 6 0.5 0.25",
-           "FennAvg_K0 0 100 0", "FennDmiCenter 2 -100 100", "FennTiltCenter 0 0.125 -0.5",
-           "FennZeroGagePer 100", "FennTemperature 1:2:3:4 5", "FennLog log.txt 1 2"});
+    build(
+        "Fenn 1 1 100\nVersion None 0 Fenn\nInstrComm COM1\nInvertData 0\nCamera Type XC77\nPztId 1\n"
+        "MotionCtrl m p\n",
+        {"NomMag 1 2 3", "SysMag 1.5 2.5 3.5", "FennMaterials \"glass list.txt\"", "FennSys 1 0 -1 10",
+         "FennDmiScale 2.5", "FennImageRot 1", "FennZeroPtPos -10 10", "FennDisper 2 -6.25 6.25 1 2 3 4 5 6 0.5 0.25",
+         "FennAvg_K0 0 100 0", "FennDmiCenter 2 -100 100", "FennTiltCenter 0 0.125 -0.5", "FennZeroGagePer 100",
+         "FennTemperature 1:2:3:4 5", "FennLog log.txt 1 2"});
 }
 
 }  // namespace

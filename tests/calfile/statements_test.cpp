@@ -129,7 +129,8 @@ TEST_F(CalStatement, MacAddressCreatesTheCanRecord) {
     ok("MacAddress 00 1A 2b 0x3C FF 1ff");
     ASSERT_NE(si->canInfo, nullptr);
     const uint8_t expected[6] = {0x00, 0x1A, 0x2B, 0x3C, 0xFF, 0xFF};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(si->canInfo->mac[i], expected[i]) << i;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(si->canInfo->mac[i], expected[i]) << i;
     EXPECT_EQ(si->canInfo->ip[0], 255);
     EXPECT_EQ(si->canInfo->zoom_codes[6], -2);
     EXPECT_EQ(apply("MacAddress 00 11 22").code, ERR_EOF);
@@ -253,7 +254,8 @@ TEST_F(CalStatement, CameraTypeAndCustomCameraByBoard) {
     EXPECT_EQ(a.text, "Setting interlaceFlag to 0\n");
     EXPECT_EQ(si->camera.type, CAM_CUSTOM);
     const int32_t preset[9] = {0, 0, 1, 0, 1, 1, 1, 0, 1};
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(si->camera.c[i], preset[i]) << i;
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(si->camera.c[i], preset[i]) << i;
     EXPECT_EQ(apply("Camera Type custom 1").text, "Setting interlaceFlag to 1\n");
     EXPECT_EQ(si->camera.interlaceFlag, 1);
     a = apply("Camera Type CUSTOM x");
@@ -303,7 +305,8 @@ TEST_F(CalStatement, CameraBadPixels) {
     fails("Camera Bad 5", ERR_SB_CALFILE_SYNTAX, "Syntax error.");
     EXPECT_EQ(si->camera.badPixelCount, 3);
     std::string many = "Camera Bad";
-    for (int i = 0; i < 37; ++i) many += " [1,1]";
+    for (int i = 0; i < 37; ++i)
+        many += " [1,1]";
     ok(many);
     EXPECT_EQ(si->camera.badPixelCount, 40);
     fails("Camera Bad [2,2]", ERR_SB_CALFILE_VALUE_RANGE, "Too many camera bad pixels.");
@@ -355,7 +358,8 @@ TEST_F(CalStatement, CameraFilesBpixSplitAndTrans) {
 
 TEST_F(CalStatement, LightPresetsAndItems) {
     ok("Light HeNe");
-    for (double w : si->light.wavelength) EXPECT_DOUBLE_EQ(w, 0.6328e-6);
+    for (double w : si->light.wavelength)
+        EXPECT_DOUBLE_EQ(w, 0.6328e-6);
     ok("Light Diode 0.1 [15,1] 0.5 0.6 0.7");  // a fifth item is ignored
     EXPECT_EQ(si->light.type, LIGHT_DIODE);
     EXPECT_DOUBLE_EQ(si->light.wavelength[1], 15e-6);
@@ -461,7 +465,8 @@ TEST_F(CalStatement, Magnifications) {
     ok("SysMag 0 100");
     fails("SysMag 101", ERR_SB_CALFILE_VALUE_RANGE, "101 out of range [0,100]");
     std::string sixteen = "NomMag";
-    for (int i = 0; i < 16; ++i) sixteen += " 1";
+    for (int i = 0; i < 16; ++i)
+        sixteen += " 1";
     fails(sixteen, ERR_SB_CALFILE_SYNTAX, "Too many NomMag or SysMag values.");
 }
 
@@ -620,7 +625,8 @@ TEST_F(CalStatement, DynWaveGenAndEncodedZoom) {
     EXPECT_EQ(si->encZoom->stdMagCount, 3);
     EXPECT_EQ(si->encZoom->stdMags[1], 2.5);
     std::string sixteen = "TarnEncZoomStdMags";
-    for (int i = 0; i < 16; ++i) sixteen += " 1";
+    for (int i = 0; i < 16; ++i)
+        sixteen += " 1";
     fails(sixteen, ERR_SB_CALFILE_SYNTAX, "Too many TarnEncZoomStdMag values.");
     ok("TarnEncZoomCalFile Tarn\\ZoomCal.txt");
     EXPECT_STREQ(si->encZoom->calFile, "Tarn\\ZoomCal.txt");

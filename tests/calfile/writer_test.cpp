@@ -157,8 +157,9 @@ TEST_F(CalWriter, NamesBeyondTheirTablesUseEntryZero) {
 
 TEST_F(CalWriter, ThirteenBadPixelsTakeThreeLines) {
     apply("ScarpVS 1 1 100");
-    apply("Camera Bad [0,1] [2,3] [4,5] [6,7] [8,9] [10,11] [12,13] [14,15] [16,17] [18,19] [20,21] [22,23] "
-          "[700,484]");
+    apply(
+        "Camera Bad [0,1] [2,3] [4,5] [6,7] [8,9] [10,11] [12,13] [14,15] [16,17] [18,19] [20,21] [22,23] "
+        "[700,484]");
     apply("Camera Bpix 1 bpix_a.dat");  // a list wins over the bad-pixel file
     const std::string name = pad("Camera BPixels");
     EXPECT_EQ(lines_of(written(), "Camera B"), name + "  [0,1] [2,3] [4,5] [6,7] [8,9] [10,11]\n" + name +
@@ -212,20 +213,19 @@ TEST_F(CalWriter, CameraLinesFollowTheBoard) {
     apply("Camera Align TopLeft");
     apply("Camera Options 268435455");
     std::string text = written();
-    EXPECT_EQ(lines_of(text, "Camera"), pad("Camera Type") + "  CUSTOM  1\n" + pad("Camera File") +
-                                            "  first.cfg NULL  third.cfg\n" + pad("Camera Config") +
-                                            "  1  0  3  0  1  0  1  0\n" + pad("Camera Dark") + "  7\n" +
-                                            pad("Camera Align") + "  TopLeft\n" + pad("Camera Options") +
-                                            "  268435455\n");
+    EXPECT_EQ(lines_of(text, "Camera"),
+              pad("Camera Type") + "  CUSTOM  1\n" + pad("Camera File") + "  first.cfg NULL  third.cfg\n" +
+                  pad("Camera Config") + "  1  0  3  0  1  0  1  0\n" + pad("Camera Dark") + "  7\n" +
+                  pad("Camera Align") + "  TopLeft\n" + pad("Camera Options") + "  268435455\n");
 
     apply("Version Matrox 1 Tarn");
     apply("Camera Type CUSTOM 1");
     apply("Camera File a.cfg b.cfg");
     text = written();
-    EXPECT_EQ(lines_of(text, "Camera"), pad("Camera Type") + "  CUSTOM  1\n" + pad("Camera File") +
-                                            "  a.cfg  b.cfg\n" + pad("Camera Config") + "  1  5\n" +
-                                            pad("Camera Dark") + "  7\n" + pad("Camera Align") + "  TopLeft\n" +
-                                            pad("Camera Options") + "  268435455\n");
+    EXPECT_EQ(lines_of(text, "Camera"), pad("Camera Type") + "  CUSTOM  1\n" + pad("Camera File") + "  a.cfg  b.cfg\n" +
+                                            pad("Camera Config") + "  1  5\n" + pad("Camera Dark") + "  7\n" +
+                                            pad("Camera Align") + "  TopLeft\n" + pad("Camera Options") +
+                                            "  268435455\n");
 }
 
 TEST_F(CalWriter, LightEntriesStopAtTheFirstZero) {
@@ -344,8 +344,8 @@ TEST_F(CalWriter, MotionFlagsAndFactors) {
                         "RingSpot\n" +
                         pad("DiffDiskRate") + "  12.5\n" + pad("DiffDiskFraction") + "  2\n" + pad("XAxisBacklash") +
                         "  0.1\n" + pad("ZAxisCal") + "  0.9\n" + pad("ZAxisBacklash") + "  0\n" + pad("ZEncoder") +
-                        "  1\n" + pad("ZCanClosedLoop") + "  1\n" + pad("SdcCal") + "  3  1  -2  3e+30  0  0  0  0.5  1\n" +
-                        "NoIntensAvg\nTouchScreen\n");
+                        "  1\n" + pad("ZCanClosedLoop") + "  1\n" + pad("SdcCal") +
+                        "  3  1  -2  3e+30  0  0  0  0.5  1\n" + "NoIntensAvg\nTouchScreen\n");
 }
 
 TEST_F(CalWriter, PidSetsOneLineWhenEqual) {
@@ -368,8 +368,9 @@ TEST_F(CalWriter, TextsWithBlanksAreQuoted) {
     const std::string text = written();
     EXPECT_EQ(lines_of(text, "MotionCtrl") + lines_of(text, "PosInstr") + lines_of(text, "PendentMenu") +
                   lines_of(text, "AxisComp"),
-              pad("MotionCtrl") + "  pmac  \"ioaddr=0x210 axes=3\"\n" + pad("PosInstr") + "  VMI  COM2  \"two words\"\n" +
-                  pad("PendentMenu") + "  menu.txt\n" + pad("AxisComp_T") + "  \"t comp.txt\"\n");
+              pad("MotionCtrl") + "  pmac  \"ioaddr=0x210 axes=3\"\n" + pad("PosInstr") +
+                  "  VMI  COM2  \"two words\"\n" + pad("PendentMenu") + "  menu.txt\n" + pad("AxisComp_T") +
+                  "  \"t comp.txt\"\n");
 }
 
 TEST_F(CalWriter, WaveMonitorZoomAndRadiusLines) {
@@ -407,7 +408,8 @@ TEST_F(CalWriter, FennBlock) {
     apply("FennTemperature 0:2 ");
     apply("FennLog fenn.log");
     const std::string text = written();
-    const std::string block = text.substr(text.find(pad("FennSys")), text.find(pad("InvertData")) - text.find(pad("FennSys")));
+    const std::string block =
+        text.substr(text.find(pad("FennSys")), text.find(pad("InvertData")) - text.find(pad("FennSys")));
     EXPECT_EQ(block, pad("FennSys") + "  0.5  0.25  -0.12345679  3.5\n" + pad("FennImageRot") + "  0\n" +
                          pad("FennZeroPtPos") + "  1.5\n" + pad("FennDisper") + "  1  0.1  0.2  0.3\n" +
                          pad("FennAvg_K0") + "  0  50  51\n" + pad("FennDmiCenter") + "  0  0  0\n" +

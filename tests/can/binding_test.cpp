@@ -42,8 +42,7 @@ TEST_F(CanBinding, OperationNamesFollowTheOneList) {
 TEST_F(CanBinding, MissingLibraryIsReportedAndTheTableKept) {
     EXPECT_EQ(can_bind_library("MfNoSuchCanLibrary"), ERR_CAN_NOT_AVAIL);
     const std::string expected_start =
-        "can_bind_library: cannot load " + platform::dynlib_file_name("MfNoSuchCanLibrary") +
-        ": system error ";
+        "can_bind_library: cannot load " + platform::dynlib_file_name("MfNoSuchCanLibrary") + ": system error ";
     EXPECT_EQ(out_.text().rfind(expected_start, 0), 0u) << out_.text();
     EXPECT_FALSE(can_library_loaded());
     EXPECT_EQ(can_lib().CAN_Disconnect(), CAN_OK);
@@ -77,8 +76,7 @@ TEST_F(CanBinding, BoundLibraryCarriesDiscoverySdoAndEvents) {
     const uint8_t ip[4] = {10, 0, 0, 7};
     const uint8_t mac[6] = {0x00, 0x50, 0xC2, 0x11, 0x22, 0x33};
     dll.get<void (*)(const uint8_t*, const uint8_t*)>("VaroSim_AddBridge")(ip, mac);
-    dll.get<void (*)(uint8_t, uint32_t, uint32_t)>("VaroSim_AddNode")(CAN_NODE_ID_LED, 0x2672150D,
-                                                                      0x00020003);
+    dll.get<void (*)(uint8_t, uint32_t, uint32_t)>("VaroSim_AddNode")(CAN_NODE_ID_LED, 0x2672150D, 0x00020003);
     dll.get<void (*)(uint8_t, uint32_t, uint32_t)>("VaroSim_AddNode")(CAN_NODE_ID_WAND, 1, 1);
 
     ASSERT_EQ(can_bind_library("VaroCANopen"), 0) << out_.text();

@@ -56,9 +56,9 @@ TEST_F(CanDiscovery, UnknownMacFailsAfterThreeEnumerationsAndTwoWaits) {
     EXPECT_EQ(clock_.sleep_count(), 2);
     EXPECT_EQ(clock_.slept_ms(), 4000);
     EXPECT_EQ(idle_calls, 2);
-    for (uint8_t byte : cfg_.ip) EXPECT_EQ(byte, 255);
-    EXPECT_EQ(out_.text(),
-              stamp_at(4000) + "CAN bridge with MAC address 00 1A 2B 3C 4D 5E not found on network\n");
+    for (uint8_t byte : cfg_.ip)
+        EXPECT_EQ(byte, 255);
+    EXPECT_EQ(out_.text(), stamp_at(4000) + "CAN bridge with MAC address 00 1A 2B 3C 4D 5E not found on network\n");
 }
 
 TEST_F(CanDiscovery, BridgeAppearingOnTheThirdEnumerationIsFound) {

@@ -39,7 +39,8 @@ protected:
         can_process_events(&si_);
         std::vector<int32_t> codes;
         can_host_record r{};
-        while (can_take_event(&r)) codes.push_back(r.event.code);
+        while (can_take_event(&r))
+            codes.push_back(r.event.code);
         return codes;
     }
     static can_pdo pdo(uint32_t cob_id, uint8_t b0, uint8_t b1 = 0, uint8_t b2 = 0) {
@@ -151,7 +152,8 @@ TEST_F(CanEvents, OneBrushMotorPdoEmitsItsCodesInOrder) {
     EXPECT_TRUE(can_process_events(&si_));
     std::vector<can_host_record> got;
     can_host_record r{};
-    while (can_take_event(&r)) got.push_back(r);
+    while (can_take_event(&r))
+        got.push_back(r);
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].event.code, CAN_EVENT_LLC_DONE);
     EXPECT_EQ(got[1].event.code, CAN_EVENT_LLC_ACTIVE);
@@ -198,8 +200,7 @@ TEST_F(CanEvents, LightLevelStateMachine) {
 TEST_F(CanEvents, TarnFamilyWandsRingSpotAndFocusNode) {
     EXPECT_EQ(codes_of({pdo(0x1C8, 1), pdo(0x1C9, 2), pdo(0x1C8, 3), pdo(0x1C8, 4), pdo(0x2C8, 1)}),
               (Codes{CAN_EVENT_WAND_BUTTON1, CAN_EVENT_WAND_BUTTON2, CAN_EVENT_WAND_BUTTON3}));
-    EXPECT_EQ(codes_of({pdo(0x2C4, 0, 0, 1), pdo(0x2C4, 0, 0, 2), pdo(0x2C4, 0x02, 0, 1),
-                        pdo(0x1C4, 0, 0, 1)}),
+    EXPECT_EQ(codes_of({pdo(0x2C4, 0, 0, 1), pdo(0x2C4, 0, 0, 2), pdo(0x2C4, 0x02, 0, 1), pdo(0x1C4, 0, 0, 1)}),
               (Codes{CAN_EVENT_RS_POSITION0, CAN_EVENT_RS_POSITION1}));
     EXPECT_EQ(codes_of({pdo(0x1C0, 0)}), (Codes{CAN_EVENT_FOCUS_NDW}));
     si_.sysType = 25;

@@ -31,25 +31,27 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     std::thread library([&] {
         std::vector<can_pdo> batch(64, pdo(0x1C8));
-        for (uint32_t sent = 0; sent < per_producer; sent += 64) s.send_pdos(batch);
+        for (uint32_t sent = 0; sent < per_producer; sent += 64)
+            s.send_pdos(batch);
     });
     std::thread motion([&] {
         const can_pdo p = pdo(0x1C9);
-        for (uint32_t i = 0; i < per_producer; ++i) can_put_pdo(p.cob_id, 8, p.data);
+        for (uint32_t i = 0; i < per_producer; ++i)
+            can_put_pdo(p.cob_id, 8, p.data);
     });
     const uint64_t expected = ((per_producer + 63) / 64) * 64 + per_producer;
     uint64_t taken = 0;
     can_host_record r{};
     while (taken < expected) {
         can_process_events(&si);
-        while (can_take_event(&r)) ++taken;
+        while (can_take_event(&r))
+            ++taken;
     }
     library.join();
     motion.join();
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%llu records in %.3f s: %.0f records/s\n", static_cast<unsigned long long>(taken),
-                seconds, static_cast<double>(taken) / seconds);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%llu records in %.3f s: %.0f records/s\n", static_cast<unsigned long long>(taken), seconds,
+                static_cast<double>(taken) / seconds);
     can_register_events(&si, false);
     can_events_free_resources();
     s.reset();

@@ -35,9 +35,7 @@ TEST_F(CanSdo, ReadAndWriteCarryLittleEndianValues) {
     EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1018, 2, &product, 4, true, ERR_CAN_ERROR, "t"), 0);
     EXPECT_EQ(product, 0x26722381u);
     const uint16_t level = 0x1234;
-    EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, true, ERR_CAN_SDO_LED_ERROR,
-                             "can_write_llc"),
-              0);
+    EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, true, ERR_CAN_SDO_LED_ERROR, "can_write_llc"), 0);
     EXPECT_EQ(sim().object(CAN_NODE_ID_LED, 0x2001, 0), (std::vector<uint8_t>{0x34, 0x12}));
     EXPECT_EQ(out_.text(), "");
 }
@@ -45,8 +43,7 @@ TEST_F(CanSdo, ReadAndWriteCarryLittleEndianValues) {
 TEST_F(CanSdo, NodeAbortReturnsTheCallersCodeWithEightHexDigits) {
     sim().set_sdo_abort(CAN_NODE_ID_LED, 0x2001, 0, 0x1A);
     uint16_t level = 0xBEEF;
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, true, ERR_CAN_SDO_LED_ERROR,
-                            "can_read_llc"),
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, true, ERR_CAN_SDO_LED_ERROR, "can_read_llc"),
               ERR_CAN_SDO_LED_ERROR);
     EXPECT_EQ(level, 0xBEEF);
     EXPECT_EQ(out_.text(),
@@ -54,8 +51,7 @@ TEST_F(CanSdo, NodeAbortReturnsTheCallersCodeWithEightHexDigits) {
               "abortcode=0000001A\n");
     out_.clear();
     sim().set_sdo_abort(CAN_NODE_ID_LED, 0x2001, 0, 0xF6090011);
-    EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, true, ERR_CAN_SDO_RAMP_ERROR,
-                             "can_write_llc"),
+    EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, true, ERR_CAN_SDO_RAMP_ERROR, "can_write_llc"),
               ERR_CAN_SDO_RAMP_ERROR);
     EXPECT_EQ(out_.text(), stamp_at(0) +
                                "can_sdo_write2 called by can_write_llc: err=ERR_CAN_SDO_RAMP_ERROR, "
@@ -65,8 +61,7 @@ TEST_F(CanSdo, NodeAbortReturnsTheCallersCodeWithEightHexDigits) {
 TEST_F(CanSdo, LibraryFailuresAreMappedAndReported) {
     uint8_t byte = 0;
     sim().fail(can_op::CAN_SDORead, 0, 1);
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x2000, 0, &byte, 1, true, ERR_CAN_SDO_LED_ERROR, "op"),
-              ERR_UNKNOWN);
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x2000, 0, &byte, 1, true, ERR_CAN_SDO_LED_ERROR, "op"), ERR_UNKNOWN);
     EXPECT_EQ(out_.text(), "can_sdo_read2 called by op: err=ERR_UNKNOWN\n");
     out_.clear();
     sim().fail(can_op::CAN_SDOWrite, -4, 1);
@@ -75,30 +70,25 @@ TEST_F(CanSdo, LibraryFailuresAreMappedAndReported) {
     EXPECT_EQ(out_.text(), stamp_at(0) + "can_sdo_write2 called by op: err=ERR_CAN_TCP_TRANSMISSION_ERROR\n");
     out_.clear();
     // An absent node times out in the simulator; a buffer smaller than the object is refused.
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_WAND, 0x1018, 2, &byte, 1, true, ERR_CAN_ERROR, "op"),
-              ERR_CAN_TIMEOUT);
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1018, 2, &byte, 1, true, ERR_CAN_ERROR, "op"),
-              ERR_CAN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_WAND, 0x1018, 2, &byte, 1, true, ERR_CAN_ERROR, "op"), ERR_CAN_TIMEOUT);
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1018, 2, &byte, 1, true, ERR_CAN_ERROR, "op"), ERR_CAN_BUFFER_TOO_SMALL);
 }
 
 TEST_F(CanSdo, ActivitySignalsTheSleepResetEventWhateverTheOutcome) {
     uint8_t byte = 0;
     // Without an event the flag has no effect.
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1002, 0, &byte, 1, true, ERR_CAN_ERROR, "op"),
-              ERR_CAN_BUFFER_TOO_SMALL);
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1002, 0, &byte, 1, true, ERR_CAN_ERROR, "op"), ERR_CAN_BUFFER_TOO_SMALL);
     platform::event_handle reset = platform::event_create(nullptr, true, false);
     can_set_sleep_reset_event(reset);
     uint32_t word = 0;
     EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1002, 0, &word, 4, false, ERR_CAN_ERROR, "op"), 0);
     EXPECT_FALSE(platform::event_is_set(reset));
     sim().fail(can_op::CAN_SDOWrite, -3, 1);
-    EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2000, 0, &byte, 1, true, ERR_CAN_ERROR, "op"),
-              ERR_CAN_TIMEOUT);
+    EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2000, 0, &byte, 1, true, ERR_CAN_ERROR, "op"), ERR_CAN_TIMEOUT);
     EXPECT_TRUE(platform::event_is_set(reset));
     platform::event_reset(reset);
     sim().set_sdo_abort(CAN_NODE_ID_LED, 0x1002, 0, 0x08000000);
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1002, 0, &word, 4, true, ERR_CAN_ERROR, "op"),
-              ERR_CAN_ERROR);
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_LED, 0x1002, 0, &word, 4, true, ERR_CAN_ERROR, "op"), ERR_CAN_ERROR);
     EXPECT_TRUE(platform::event_is_set(reset));
     can_set_sleep_reset_event(nullptr);
     platform::event_close(reset);
@@ -117,15 +107,14 @@ TEST_F(CanSdo, VirtualNodesAnswerTheirCoreObjectsAndAbortOnOthers) {
     EXPECT_EQ(version >> 16, 10u);
     EXPECT_EQ(version & 0xFFFF, 9u);
     uint8_t config[2] = {};
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_BRUSHMOTOR, 0x2020, 1, config, 2, true,
-                            ERR_CAN_SDO_BRMOTOR_ERROR, "can_get_brmtr_config"),
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_BRUSHMOTOR, 0x2020, 1, config, 2, true, ERR_CAN_SDO_BRMOTOR_ERROR,
+                            "can_get_brmtr_config"),
               0);
     EXPECT_EQ(config[0] & 7, 6);
     EXPECT_EQ(config[1] & 7, 5);
     EXPECT_EQ(out_.text(), "");
     uint16_t word = 0;
-    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_BRUSHMOTOR, 0x2999, 0, &word, 2, true,
-                            ERR_CAN_SDO_BRMOTOR_ERROR, "op"),
+    EXPECT_EQ(can_sdo_read2(CAN_NODE_ID_BRUSHMOTOR, 0x2999, 0, &word, 2, true, ERR_CAN_SDO_BRMOTOR_ERROR, "op"),
               ERR_CAN_SDO_BRMOTOR_ERROR);
     EXPECT_EQ(out_.text(),
               "can_sdo_read2 called by op: err=ERR_CAN_SDO_BRMOTOR_ERROR, result=0, "
@@ -142,14 +131,12 @@ TEST_F(CanSdo, BoardGuard) {
 
 TEST_F(CanSdo, NodeGuardsPrintTheNodesMessage) {
     EXPECT_EQ(can_guard_node(&si_, CAN_NODE_ID_DD_RS, "can_read_rs_status"), ERR_CAN_NODE_NOT_AVAIL);
-    EXPECT_EQ(can_guard_node(&si_, CAN_NODE_ID_DD_ZOOM, "can_write_zoom_dd_mode"),
-              ERR_CAN_NODE_NOT_AVAIL);
+    EXPECT_EQ(can_guard_node(&si_, CAN_NODE_ID_DD_ZOOM, "can_write_zoom_dd_mode"), ERR_CAN_NODE_NOT_AVAIL);
     EXPECT_EQ(can_guard_node(&si_, CAN_NODE_ID_FOCUS_NDW, "can_home_ndw"), ERR_CAN_NODE_NOT_AVAIL);
     const std::string t = stamp_at(0);
-    EXPECT_EQ(out_.text(),
-              t + "can_read_rs_status: CAN Ring-of-Fire and Diffuser Disk node is not available\n" +
-                  t + "can_write_zoom_dd_mode: CAN Zoom and Diffuser Disk node is not available\n" +
-                  t + "can_home_ndw: CAN Focus and ND Wheel node is not available\n");
+    EXPECT_EQ(out_.text(), t + "can_read_rs_status: CAN Ring-of-Fire and Diffuser Disk node is not available\n" + t +
+                               "can_write_zoom_dd_mode: CAN Zoom and Diffuser Disk node is not available\n" + t +
+                               "can_home_ndw: CAN Focus and ND Wheel node is not available\n");
     out_.clear();
     state().present.dd_rs = state().present.dd_zoom = state().present.focus_ndw = true;
     EXPECT_EQ(can_guard_node(&si_, CAN_NODE_ID_DD_RS, "x"), 0);

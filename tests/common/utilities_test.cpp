@@ -55,7 +55,8 @@ TEST(FileExists, OnlyRegularFiles) {
 TEST(FileExists, WidePathConvention) {
     test::TempDir dir;
     std::u16string units;
-    for (char c : dir.file("wide")) units += static_cast<char16_t>(static_cast<unsigned char>(c));
+    for (char c : dir.file("wide"))
+        units += static_cast<char16_t>(static_cast<unsigned char>(c));
     units += u"\u00E9.dat";
     std::ofstream(std::filesystem::path(units), std::ios::binary) << 'x';
     std::string wide = "\xFF\xFE";  // 0xFEFF read little-endian

@@ -134,7 +134,8 @@ TEST(DataFileWriter, IntensityBlockPrecedesPhaseAndStreamsInChunks) {
     test::TempDir dir;
     // 200 x 200 x 2 frames: 80000 samples, more than two 32768-sample chunks.
     std::vector<int16_t> samples(80000);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 7 - 30000);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int16_t>(i * 7 - 30000);
     intensity_array intensity{80000, 1, 2, 200, 200, 2, -9, samples.data()};
     SmallPhase phase;
     const std::string bytes = write_and_read(dir, nullptr, nullptr, &intensity, &phase.array);
@@ -197,8 +198,7 @@ TEST(DataFileWriter, EveryAllocationFailureGivesNoMem) {
     ASSERT_GE(total, 2);
     for (int k = 1; k <= total; ++k) {
         test::AllocFailure fail(k);
-        EXPECT_EQ(write_data_file(dir.file("b").c_str(), nullptr, nullptr, &intensity, &phase.array), ERR_NO_MEM)
-            << k;
+        EXPECT_EQ(write_data_file(dir.file("b").c_str(), nullptr, nullptr, &intensity, &phase.array), ERR_NO_MEM) << k;
         EXPECT_EQ(fail.outstanding(), 0) << k;
     }
 }
@@ -221,7 +221,8 @@ TEST(DataFileReader, RoundTripOfEveryFormat) {
     test::TempDir dir;
     const std::string path = dir.file("rt.dat");
     std::vector<int16_t> samples(24);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(1000 - i * 100);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int16_t>(1000 - i * 100);
     intensity_array intensity{24, 0, 0, 4, 3, 2, 77, samples.data()};
     SmallPhase phase;
     phase.array.origin_x = 5;

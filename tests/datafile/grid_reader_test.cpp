@@ -52,13 +52,15 @@ std::vector<int32_t> reference_scan(const std::string& text, size_t limit) {
     std::vector<int32_t> values;
     size_t i = 0;
     while (values.size() < limit) {
-        while (i < text.size() && std::strchr(" \t\r\n\v\f", text[i]) && text[i] != '\0') ++i;
+        while (i < text.size() && std::strchr(" \t\r\n\v\f", text[i]) && text[i] != '\0')
+            ++i;
         size_t j = i, end = std::min(text.size(), i + 7);
         int sign = 1;
         if (j < end && (text[j] == '-' || text[j] == '+')) sign = text[j++] == '-' ? -1 : 1;
         if (j == end || !std::isdigit(static_cast<unsigned char>(text[j]))) break;
         int v = 0;
-        while (j < end && std::isdigit(static_cast<unsigned char>(text[j]))) v = v * 10 + (text[j++] - '0');
+        while (j < end && std::isdigit(static_cast<unsigned char>(text[j])))
+            v = v * 10 + (text[j++] - '0');
         values.push_back(sign * v == -32768 ? invalid_phase : sign * v);
         i = j;
     }
@@ -330,7 +332,8 @@ TEST(GridReader, WindowsLineEndsReadLikeUnixOnes) {
     const std::string unix_text = tag + req + "! COM \"note\"\n! SWI 1 0 0 0 \"Ostrabel\"\ntitle\n" +
                                   "GRD 3 1 SUR\n WVL 1 SSZ 2 NDA 5\n1 5\n-7\n";
     std::string dos_text;
-    for (char c : unix_text) dos_text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : unix_text)
+        dos_text += c == '\n' ? std::string("\r\n") : std::string(1, c);
     test::TempDir dir;
     test::write_file(dir.file("unix.grd"), unix_text);
     test::write_file(dir.file("dos.grd"), dos_text);
@@ -342,10 +345,11 @@ TEST(GridReader, WindowsLineEndsReadLikeUnixOnes) {
     ASSERT_EQ(d.status, 0) << d.messages;
     EXPECT_EQ(d.samples(), (std::vector<int32_t>{1, invalid_phase, -7}));
 
-    const std::string good = tag + req + "! COM \"note\"\n! SWI 1 0 0 0 \"Ostrabel\"\ntitle\n" +
-                             "GRD 3 1 SUR WVL 1 SSZ 2 NDA 5 \n1 5\n-7\n";
+    const std::string good =
+        tag + req + "! COM \"note\"\n! SWI 1 0 0 0 \"Ostrabel\"\ntitle\n" + "GRD 3 1 SUR WVL 1 SSZ 2 NDA 5 \n1 5\n-7\n";
     std::string good_dos;
-    for (char c : good) good_dos += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : good)
+        good_dos += c == '\n' ? std::string("\r\n") : std::string(1, c);
     test::write_file(dir.file("unix2.grd"), good);
     test::write_file(dir.file("dos2.grd"), good_dos);
     GridRead u2, d2;
@@ -380,11 +384,21 @@ TEST(GridReader, LargeIrregularFileMatchesAPlainScan) {
         const uint32_t r = next();
         const int value = static_cast<int>(r % 200001) - 100000;
         switch ((r >> 20) % 5) {
-            case 0: data += std::to_string(value) + " "; break;
-            case 1: data += "\r\n" + std::to_string(value); break;
-            case 2: data += "\t" + std::to_string(value % 1000); break;
-            case 3: data += " +" + std::to_string(r % 999999); break;
-            default: data += "      " + std::to_string(value); break;
+        case 0:
+            data += std::to_string(value) + " ";
+            break;
+        case 1:
+            data += "\r\n" + std::to_string(value);
+            break;
+        case 2:
+            data += "\t" + std::to_string(value % 1000);
+            break;
+        case 3:
+            data += " +" + std::to_string(r % 999999);
+            break;
+        default:
+            data += "      " + std::to_string(value);
+            break;
         }
     }
     data += "\n";
@@ -401,8 +415,8 @@ TEST(GridReader, LargeIrregularFileMatchesAPlainScan) {
     }
 
     test::TempDir dir;
-    const std::string text =
-        tag + req + "t\nGRD " + std::to_string(width) + " " + std::to_string(height) + " SUR WVL 1 SSZ 1 NDA -32768\n" + data;
+    const std::string text = tag + req + "t\nGRD " + std::to_string(width) + " " + std::to_string(height) +
+                             " SUR WVL 1 SSZ 1 NDA -32768\n" + data;
     test::write_file(dir.file("large.grd"), text);
     GridRead r;
     read_path(r, dir.file("large.grd"));
@@ -452,7 +466,8 @@ TEST(GridReader, WriterLayoutLinesMatchThePlainScan) {
     ASSERT_EQ(expected.size(), count);
 
     test::TempDir dir;
-    const std::string text = tag + req + "t\nGRD " + std::to_string(count / 1000) + " 1000 SUR WVL 1 SSZ 1 NDA -32768\n" + data;
+    const std::string text =
+        tag + req + "t\nGRD " + std::to_string(count / 1000) + " 1000 SUR WVL 1 SSZ 1 NDA -32768\n" + data;
     test::write_file(dir.file("layout.grd"), text);
     GridRead r;
     read_path(r, dir.file("layout.grd"));
@@ -460,14 +475,17 @@ TEST(GridReader, WriterLayoutLinesMatchThePlainScan) {
     const std::vector<int32_t> got = r.samples();
     ASSERT_EQ(got.size(), count / 1000 * 1000);
     const auto mismatch = std::mismatch(got.begin(), got.end(), expected.begin());
-    EXPECT_EQ(mismatch.first, got.end()) << "first difference at sample " << (mismatch.first - got.begin()) << ": " << (mismatch.first != got.end() ? *mismatch.first : 0) << " vs " << *mismatch.second;
+    EXPECT_EQ(mismatch.first, got.end()) << "first difference at sample " << (mismatch.first - got.begin()) << ": "
+                                         << (mismatch.first != got.end() ? *mismatch.first : 0) << " vs "
+                                         << *mismatch.second;
 }
 
 TEST(GridReader, DigitRunLongerThanTheBuffer) {
     const size_t values = 800000;
     std::string digits;
     digits.reserve(values * 7);
-    for (size_t i = 0; i < values; ++i) digits += "1234567";
+    for (size_t i = 0; i < values; ++i)
+        digits += "1234567";
     test::TempDir dir;
     test::write_file(dir.file("run.grd"), tag + req + "t\nGRD 1000 800 SUR WVL 1 SSZ 1\n" + digits + "\n");
     GridRead r;

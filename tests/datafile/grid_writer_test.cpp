@@ -32,8 +32,9 @@ std::string blanks(size_t n) { return std::string(n, ' '); }
 std::string zero_block(const std::string& swi, const std::string& src, const std::string& scf) {
     return "! REQ 0 0 0 0 0\n! TMS 0\n! SWI " + swi + "\n! COM \"" + blanks(81) + "\"\n! SRC " + src +
            "\n! MAG 0 0 0 0\n! ACQ 0\n! IAC 0\n! RMP 0 0 0\n! LLV 0 0 0\n! MOD 0 0\n! CON 0 0 0 0\n! SGN 0\n"
-           "! SYS 0 0 0 0\n! ONM \"" + blanks(11) + "\"\n! PNM \"" + blanks(39) + "\"\n! PAC 0\n! SCF " + scf +
-           "\n! ERR 0 \"" + blanks(27) + "\"\n! PSN \"" + blanks(39) + "\"\n";
+           "! SYS 0 0 0 0\n! ONM \"" +
+           blanks(11) + "\"\n! PNM \"" + blanks(39) + "\"\n! PAC 0\n! SCF " + scf + "\n! ERR 0 \"" + blanks(27) +
+           "\"\n! PSN \"" + blanks(39) + "\"\n";
 }
 
 }  // namespace
@@ -80,7 +81,8 @@ TEST(GridWriter, BlockLinesCarryEveryField) {
     codev::append_header_block(text, h, sw, 5, 640, 480);
     const std::string expected =
         "! REQ 1 -2 1.5e-07 1.23457e+08 0.1\n! TMS -5\n! SWI 3 1 2 3 \"k3dev" + blanks(24) + "\"\n! COM \"c" +
-        blanks(80) + "\"\n! SRC 4 640 480\n! MAG 2.5 -0.125 1e+10 9\n! ACQ 3\n! IAC 4\n! RMP 5 6 7\n! LLV 8 0.5 100000\n" +
+        blanks(80) +
+        "\"\n! SRC 4 640 480\n! MAG 2.5 -0.125 1e+10 9\n! ACQ 3\n! IAC 4\n! RMP 5 6 7\n! LLV 8 0.5 100000\n" +
         "! MOD 2000000000 -1\n! CON -70000 2 3.25 -4\n! SGN -1\n! SYS 1 2 70000 4\n! ONM \"12345678901\"\n! PNM \"p" +
         blanks(38) + "\"\n! PAC 6\n! SCF 2 5\n! ERR -9 \"e r r" + blanks(22) + "\"\n! PSN \"s" + blanks(38) + "\"\n";
     EXPECT_EQ(text, expected);
@@ -117,7 +119,8 @@ TEST(GridWriter, DataLinesHoldTenValues) {
     data_header header{};
     header.phase_scale = 1.0f;
     std::vector<int32_t> values(20);
-    for (int i = 0; i < 20; ++i) values[i] = i * 1000 - 9999;
+    for (int i = 0; i < 20; ++i)
+        values[i] = i * 1000 - 9999;
     Phase phase(5, 4, values);
     ASSERT_EQ(write_grid_file(dir.file("t.grd").c_str(), &header, &phase.array, nullptr), 0);
     const std::string text = test::read_file(dir.file("t.grd"));

@@ -33,7 +33,8 @@ void read_text(ZernikeRead& r, const std::string& text) {
 zernike_set counting_set(int16_t count) {
     zernike_set set{};
     set.count = count;
-    for (int i = 0; i < count; ++i) set.coefficients[i] = (i + 1) * 1.5 - 20.0;
+    for (int i = 0; i < count; ++i)
+        set.coefficients[i] = (i + 1) * 1.5 - 20.0;
     return set;
 }
 
@@ -126,7 +127,8 @@ TEST(ZernikeWriter, SixCoefficientsPerLine) {
     const zernike_set set36 = counting_set(36);
     ASSERT_EQ(write_zernike_file(dir.file("b.zfr").c_str(), &h, &set36, nullptr, nullptr), 0);
     const std::string b = test::read_file(dir.file("b.zfr"));
-    EXPECT_EQ(b.substr(b.size() - 80), "     26.5000      28.0000      29.5000      31.0000      32.5000      34.0000 \n\n");
+    EXPECT_EQ(b.substr(b.size() - 80),
+              "     26.5000      28.0000      29.5000      31.0000      32.5000      34.0000 \n\n");
 
     zernike_set odd = counting_set(3);
     odd.coefficients[0] = 1234567.123456;

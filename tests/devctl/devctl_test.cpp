@@ -121,9 +121,11 @@ TEST(DevCntrlLifecycle, FreeStopsTheWorkerAndInitStartsAnotherOne) {
 
 TEST(DevTypeValid, AcceptsExactlyTheSevenTypeBits) {
     test::SinkCapture sink;
-    for (int32_t t : {1, 2, 4, 8, 16, 32, 64}) EXPECT_TRUE(dev_type_valid(t)) << t;
+    for (int32_t t : {1, 2, 4, 8, 16, 32, 64})
+        EXPECT_TRUE(dev_type_valid(t)) << t;
     EXPECT_EQ(sink.text(), "");
-    for (int32_t t : {0, 3, 128, 0xFFFF, -1}) EXPECT_FALSE(dev_type_valid(t)) << t;
+    for (int32_t t : {0, 3, 128, 0xFFFF, -1})
+        EXPECT_FALSE(dev_type_valid(t)) << t;
     EXPECT_EQ(sink.text(),
               "dev_type_valid: dev_type=0 is invalid\n"
               "dev_type_valid: dev_type=3 is invalid\n"
@@ -147,9 +149,10 @@ TEST_F(DevCntrl, TestFunctionIsChosenByType) {
     ASSERT_EQ(dev_add_device(DEV_SERIAL_16, 107, nullptr), 0);
     ASSERT_EQ(dev_add_device(DEV_CONSOLE, 108, nullptr), 0);
     ASSERT_EQ(dev_add_device(DEV_CAN, 109, &can_instrument), 0);
-    const dev_test_fn expected[] = {dev_serial_input_waiting, dev_event_signalled,      dev_motion_event,
-                                    dev_serial_input_waiting, dev_serial_input_waiting, dev_serial_input_waiting,
-                                    dev_serial_input_waiting, nullptr,                  dev_can_events_waiting};
+    const dev_test_fn expected[] = {
+        dev_serial_input_waiting, dev_event_signalled,      dev_motion_event,         dev_serial_input_waiting,
+        dev_serial_input_waiting, dev_serial_input_waiting, dev_serial_input_waiting, nullptr,
+        dev_can_events_waiting};
     for (int i = 0; i < 9; ++i) {
         const dev_record& row = gl_DevInfo.rows[i];
         EXPECT_EQ(row.handle, 101 + i);
@@ -182,9 +185,11 @@ TEST_F(DevCntrl, MotionControllerRegistrationFailuresLeaveTheRowFree) {
 }
 
 TEST_F(DevCntrl, EleventhDeviceIsRefusedAndTheTenRowsStay) {
-    for (int i = 0; i < dev_row_count; ++i) ASSERT_EQ(dev_add_device(DEV_SERIAL_8, 200 + i, nullptr), 0);
+    for (int i = 0; i < dev_row_count; ++i)
+        ASSERT_EQ(dev_add_device(DEV_SERIAL_8, 200 + i, nullptr), 0);
     dev_table before = {};
-    for (int i = 0; i < dev_row_count; ++i) before.rows[i] = gl_DevInfo.rows[i];
+    for (int i = 0; i < dev_row_count; ++i)
+        before.rows[i] = gl_DevInfo.rows[i];
     EXPECT_EQ(dev_add_device(DEV_SERIAL_8, 300, nullptr), ERR_DEV_CNTRL);
     EXPECT_EQ(sink.text(), "gl_DevInfo table is fulldev_add_device failed: err=ERR_DEV_CNTRL\n");
     EXPECT_EQ(gl_DevInfo.count, 10);
@@ -458,7 +463,8 @@ TEST_F(DevCntrl, MotionLibraryEventFromTheLibrarysThread) {
     ASSERT_EQ(dev_add_device(DEV_MOTION, mc.handle, &mc), 0);
     EXPECT_EQ(dev_data_read(DEV_MOTION, nullptr, false), DEV_NOTHING_FOUND);
 
-    auto raise = reinterpret_cast<void (*)(int32_t)>(platform::dynlib_symbol(gl_mwi.module, "MotionSim_RaiseEventAfter"));
+    auto raise =
+        reinterpret_cast<void (*)(int32_t)>(platform::dynlib_symbol(gl_mwi.module, "MotionSim_RaiseEventAfter"));
     ASSERT_NE(raise, nullptr);
     raise(150);
     dev_record out{};

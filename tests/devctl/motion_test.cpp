@@ -39,7 +39,8 @@ std::vector<slot_state> slots() {
 
 int bound_count() {
     int n = 0;
-    for (const slot_state& s : slots()) n += s.bound;
+    for (const slot_state& s : slots())
+        n += s.bound;
     return n;
 }
 
@@ -109,16 +110,20 @@ TEST_F(MotionBinding, AllThreePositionEntryPointsAreRefusedAndTheLibraryFreed) {
         mc_set_motion_library_name("MotionSimThree");
         EXPECT_EQ(mc_bind_motion_library(), ERR_MPX_FUNCTION_MAP);
     }));
-    EXPECT_EQ(sink.text(), "Error: missing GetPosition_MWI or (GetActualPosition_MWI and GetCommandedPosition_MWI) "
-                           "functions from " + file_of("MotionSimThree") + ".\n");
+    EXPECT_EQ(sink.text(),
+              "Error: missing GetPosition_MWI or (GetActualPosition_MWI and GetCommandedPosition_MWI) "
+              "functions from " +
+                  file_of("MotionSimThree") + ".\n");
     EXPECT_EQ(gl_mwi.module, nullptr);
     EXPECT_EQ(bound_count(), 0);
 }
 
 TEST_F(MotionBinding, NoPositionEntryPointAtAllIsRefused) {
     EXPECT_EQ(bind("MotionSimNoPosition"), ERR_MPX_FUNCTION_MAP);
-    EXPECT_EQ(sink.text(), "Error: missing GetPosition_MWI or (GetActualPosition_MWI and GetCommandedPosition_MWI) "
-                           "functions from " + file_of("MotionSimNoPosition") + ".\n");
+    EXPECT_EQ(sink.text(),
+              "Error: missing GetPosition_MWI or (GetActualPosition_MWI and GetCommandedPosition_MWI) "
+              "functions from " +
+                  file_of("MotionSimNoPosition") + ".\n");
     EXPECT_EQ(gl_mwi.module, nullptr);
     EXPECT_EQ(bound_count(), 0);
 }
@@ -129,8 +134,8 @@ TEST_F(MotionBinding, EveryMissingRequiredEntryPointIsNamedAndNothingIsBound) {
         EXPECT_EQ(mc_bind_motion_library(), ERR_MPX_FUNCTION_MAP);
     }));
     const std::string lib = file_of("MotionSimMissingTwo");
-    EXPECT_EQ(without_error_numbers(sink.text()),
-              "Error: N in loading FindHome_MWI from " + lib + ".\nError: N in loading StopAxis_MWI from " + lib + ".\n");
+    EXPECT_EQ(without_error_numbers(sink.text()), "Error: N in loading FindHome_MWI from " + lib +
+                                                      ".\nError: N in loading StopAxis_MWI from " + lib + ".\n");
     EXPECT_EQ(gl_mwi.module, nullptr);
     EXPECT_EQ(bound_count(), 0);
 }
@@ -205,7 +210,8 @@ TEST(MotionStatus, MapsEveryDocumentedStatus) {
         {273, ERR_MC_MISC},
         {280, ERR_MC_MISC},
     };
-    for (auto [status, err] : map) EXPECT_EQ(mc_mpx_error(status), err) << status;
+    for (auto [status, err] : map)
+        EXPECT_EQ(mc_mpx_error(status), err) << status;
 }
 
 class MotionOpen : public MotionBinding {
@@ -287,8 +293,12 @@ TEST_F(MotionOpen, AnOpenControllerIsClosedBeforeItIsOpenedAgain) {
 
 TEST_F(MotionOpen, OpenFailuresAreMappedAndExplained) {
     const std::pair<int32_t, int32_t> cases[] = {
-        {279, ERR_MC_CONFIG_CORRUPT}, {278, ERR_MC_CONFIG_MISSING}, {277, ERR_MC_CONFIRM_INIT},
-        {21, ERR_MC_KILL_SWITCH_DURING_INIT}, {12, ERR_MC_COMM}, {999, ERR_MC_COMM},
+        {279, ERR_MC_CONFIG_CORRUPT},
+        {278, ERR_MC_CONFIG_MISSING},
+        {277, ERR_MC_CONFIRM_INIT},
+        {21, ERR_MC_KILL_SWITCH_DURING_INIT},
+        {12, ERR_MC_COMM},
+        {999, ERR_MC_COMM},
     };
     for (auto [status, result] : cases) {
         mc_set_motion_library_name(nullptr);
@@ -313,7 +323,8 @@ TEST_F(MotionOpen, FailedOpenOfACanInstrumentHandsCanReceptionBack) {
     EXPECT_EQ(mc_open_comm_mpx(&mc), ERR_MC_COMM);
     // No CAN interface library is connected here, so the registration fails.
     const std::string text = sink.text();
-    EXPECT_NE(text.find("mc_open_comm_mpx() error message\n\ncan_register_events canErr = "), std::string::npos) << text;
+    EXPECT_NE(text.find("mc_open_comm_mpx() error message\n\ncan_register_events canErr = "), std::string::npos)
+        << text;
     const std::string last = "\nError registering for OSB processing of CAN events\n";
     ASSERT_GT(text.size(), last.size());
     EXPECT_EQ(text.substr(text.size() - last.size()), last);
@@ -325,8 +336,9 @@ TEST_F(MotionOpen, RegistrationRefusalIsReported) {
     sim_fn<void (*)(const char*)>("MotionSim_SetErrorText")("no CAN");
     sink.clear();
     EXPECT_EQ(mc_open_comm_mpx(&mc), 0);
-    EXPECT_EQ(sink.text(), "  Effective motion config file: motion_sim.cfg\n"
-                           "mc_open_comm_mpx() failed to register for PDO and EMCY events\nno CAN\n");
+    EXPECT_EQ(sink.text(),
+              "  Effective motion config file: motion_sim.cfg\n"
+              "mc_open_comm_mpx() failed to register for PDO and EMCY events\nno CAN\n");
 }
 
 TEST_F(MotionOpen, CloseReportsAnUnregisterErrorText) {
@@ -340,8 +352,9 @@ TEST_F(MotionOpen, CloseReportsAnUnregisterErrorText) {
 TEST_F(MotionOpen, WithoutConfigurationFileEntryPointTheOpenSaysUnknown) {
     mc_set_motion_library_name("MotionSimNoConfig");
     ASSERT_EQ(mc_open_comm_mpx(&mc), 0);
-    EXPECT_EQ(sink.text(), "Info: Motion DLL does not support getting the effective motion configuration file\n"
-                           "  Effective motion config file: Unknown - Look in SystemInfo.config\n");
+    EXPECT_EQ(sink.text(),
+              "Info: Motion DLL does not support getting the effective motion configuration file\n"
+              "  Effective motion config file: Unknown - Look in SystemInfo.config\n");
 }
 
 TEST_F(MotionOpen, IncompleteCanPairIsNeverCalled) {

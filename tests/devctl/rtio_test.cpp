@@ -67,7 +67,8 @@ std::vector<uint8_t> block_bytes(uint32_t op, uint32_t offset, uint32_t value) {
     // Three 32-bit fields in the driver's (little-endian) byte order.
     std::vector<uint8_t> b;
     for (uint32_t v : {op, offset, value})
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            b.push_back(static_cast<uint8_t>(v >> (8 * i)));
     return b;
 }
 

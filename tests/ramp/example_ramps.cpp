@@ -36,11 +36,14 @@ void build_scan(ExampleRamp& r, int32_t run_up, int32_t window, int32_t run_down
     const double v = nm_per_point / 1000.0 * counts_per_um;
     const double start = dac_centre - v * window / 2.0 - v * run_up / 2.0;
     r.points.clear();
-    for (int32_t i = 0; i < run_up; ++i) r.points.push_back(dac(start + v * i * i / (2.0 * run_up)));
+    for (int32_t i = 0; i < run_up; ++i)
+        r.points.push_back(dac(start + v * i * i / (2.0 * run_up)));
     const double linear_start = start + v * run_up / 2.0;
-    for (int32_t i = 0; i < window; ++i) r.points.push_back(dac(linear_start + v * i));
+    for (int32_t i = 0; i < window; ++i)
+        r.points.push_back(dac(linear_start + v * i));
     const double linear_end = linear_start + v * window;
-    for (int32_t i = 0; i < run_down; ++i) r.points.push_back(dac(linear_end + v * i - v * i * i / (2.0 * run_down)));
+    for (int32_t i = 0; i < run_down; ++i)
+        r.points.push_back(dac(linear_end + v * i - v * i * i / (2.0 * run_down)));
     r.hdr.nPoints = static_cast<int32_t>(r.points.size());
     r.hdr.rampUp = run_up;
     r.hdr.rampStart = run_up;
@@ -110,9 +113,12 @@ ExampleRamp example_pmi_ramp() {
     // per grabbed frame, between a short settle and the return to rest.
     const int32_t settle = 50, window = 334, back = 100;
     const double low = 2048.0, high = 10048.0;
-    for (int32_t i = 0; i < settle; ++i) r.points.push_back(dac(low * i / settle));
-    for (int32_t i = 0; i < window; ++i) r.points.push_back(dac(low + (high - low) * i / window));
-    for (int32_t i = 0; i < back; ++i) r.points.push_back(dac(high - high * i / back));
+    for (int32_t i = 0; i < settle; ++i)
+        r.points.push_back(dac(low * i / settle));
+    for (int32_t i = 0; i < window; ++i)
+        r.points.push_back(dac(low + (high - low) * i / window));
+    for (int32_t i = 0; i < back; ++i)
+        r.points.push_back(dac(high - high * i / back));
     r.hdr.nPoints = static_cast<int32_t>(r.points.size());
     r.hdr.rampUp = settle;
     r.hdr.rampStart = settle;

@@ -125,10 +125,10 @@ TEST(RampCheck, PmiFringesPerFrame) {
         bool ok;
         float stored;
     } cases[] = {
-        {7, 0.0f, true, 0.25f},    {5, 0.0f, true, 0.25f},    {11, 0.0f, true, 0.125f}, {13, 0.0f, true, 0.125f},
-        {9, 0.0f, false, 0.0f},    {4, 0.0f, false, 0.0f},    {5, 0.25f, true, 0.25f},  {7, 0.125f, false, 0.125f},
-        {11, 0.125f, true, 0.125f}, {13, 0.25f, false, 0.25f}, {5, 0.3f, false, 0.3f},  {14, 0.3f, true, 0.3f},
-        {14, 0.0f, true, 0.0f},    {99, -2.0f, true, -2.0f},
+        {7, 0.0f, true, 0.25f},     {5, 0.0f, true, 0.25f},    {11, 0.0f, true, 0.125f}, {13, 0.0f, true, 0.125f},
+        {9, 0.0f, false, 0.0f},     {4, 0.0f, false, 0.0f},    {5, 0.25f, true, 0.25f},  {7, 0.125f, false, 0.125f},
+        {11, 0.125f, true, 0.125f}, {13, 0.25f, false, 0.25f}, {5, 0.3f, false, 0.3f},   {14, 0.3f, true, 0.3f},
+        {14, 0.0f, true, 0.0f},     {99, -2.0f, true, -2.0f},
     };
     for (const Case& c : cases) {
         const CheckResult r = check(pmi(c.buckets, c.fpf, 3));
@@ -146,10 +146,10 @@ TEST(RampCheck, SwliAndBtwFringesPerFrame) {
         bool ok;
         float stored;
     } cases[] = {
-        {0.25f, 0, true, 0.25f},   {0.75f, 0, true, 0.75f},   {1.25f, 0, true, 1.25f},  {5.25f, 0, true, 5.25f},
-        {0.5f, 0, false, 0.5f},    {1.0f, 0, false, 1.0f},    {-0.25f, 0, false, -0.25f}, {0.26f, 0, false, 0.26f},
-        {0.0f, 81, true, 0.25f},   {0.0f, 243, true, 0.75f},  {0.0f, 405, true, 1.25f}, {0.0f, 567, true, 1.75f},
-        {0.0f, 100, false, 0.0f},  {0.0f, 81.5f, false, 0.0f}, {0.0f, 0, false, 0.0f},
+        {0.25f, 0, true, 0.25f},  {0.75f, 0, true, 0.75f},    {1.25f, 0, true, 1.25f},    {5.25f, 0, true, 5.25f},
+        {0.5f, 0, false, 0.5f},   {1.0f, 0, false, 1.0f},     {-0.25f, 0, false, -0.25f}, {0.26f, 0, false, 0.26f},
+        {0.0f, 81, true, 0.25f},  {0.0f, 243, true, 0.75f},   {0.0f, 405, true, 1.25f},   {0.0f, 567, true, 1.75f},
+        {0.0f, 100, false, 0.0f}, {0.0f, 81.5f, false, 0.0f}, {0.0f, 0, false, 0.0f},
     };
     for (int32_t type : {RAMP_TYPE_SWLI, RAMP_TYPE_BTW}) {
         for (const Case& c : cases) {
@@ -285,10 +285,12 @@ TEST(RampFringeCode, CodesAreFourTimesTheValue) {
     }
     test::SinkCapture sink;
     int32_t code = 77;
-    for (float bad : {0.252f, 0.125f, 3.25f, 0.0f}) EXPECT_EQ(rr_fringe_code(bad, &code), ERR_INTERNAL_HX);
+    for (float bad : {0.252f, 0.125f, 3.25f, 0.0f})
+        EXPECT_EQ(rr_fringe_code(bad, &code), ERR_INTERNAL_HX);
     EXPECT_EQ(code, 77);
-    EXPECT_EQ(sink.text(), "Invalid fringesPerFrame 0.252\nInvalid fringesPerFrame 0.125\n"
-                           "Invalid fringesPerFrame 3.25\nInvalid fringesPerFrame 0\n");
+    EXPECT_EQ(sink.text(),
+              "Invalid fringesPerFrame 0.252\nInvalid fringesPerFrame 0.125\n"
+              "Invalid fringesPerFrame 3.25\nInvalid fringesPerFrame 0\n");
 }
 
 TEST(RampScanType, TableAndInvalidTypes) {
@@ -308,9 +310,10 @@ TEST(RampScanType, TableAndInvalidTypes) {
 }
 
 TEST(RampTypeNames, Table) {
-    const char* expected[20] = {"SWLI", "PMI", "PMI", "PMI", "PMI", "PMI", "?", "?", "?", "?",
+    const char* expected[20] = {"SWLI", "PMI", "PMI", "PMI", "PMI", "PMI", "?", "?",   "?", "?",
                                 "?",    "PMI", "PMI", "PMI", "PMI", "PMI", "?", "BTW", "?", "FR"};
-    for (int i = 0; i < 20; ++i) EXPECT_STREQ(rr_ramp_type_names[i], expected[i]) << i;
+    for (int i = 0; i < 20; ++i)
+        EXPECT_STREQ(rr_ramp_type_names[i], expected[i]) << i;
     EXPECT_STREQ(rr_ramp_type_name(20), "?");
     EXPECT_STREQ(rr_ramp_type_name(-1), "?");
     EXPECT_STREQ(rr_ramp_type_name(17), "BTW");

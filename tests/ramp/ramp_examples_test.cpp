@@ -99,9 +99,7 @@ rr_ramp_hdr_t dump_header() {
 
 }  // namespace
 
-TEST(RampDump, HeaderLinesInOffsetOrder) {
-    EXPECT_EQ(dump_text(dump_header(), nullptr, false), zero_header_dump);
-}
+TEST(RampDump, HeaderLinesInOffsetOrder) { EXPECT_EQ(dump_text(dump_header(), nullptr, false), zero_header_dump); }
 
 TEST(RampDump, PointsOnePerLineOrCompact) {
     const uint16_t points[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 65535};
@@ -112,9 +110,9 @@ TEST(RampDump, PointsOnePerLineOrCompact) {
               std::string(zero_header_dump) + "0  \n1  2  3  4  5  6  7  8  9  10  \n65535  \n");
     rr_ramp_hdr_t h = dump_header();
     h.nPoints = 11;
-    EXPECT_EQ(dump_text(h, points, true), std::string(zero_header_dump).replace(
-                                              std::string(zero_header_dump).find("= 12\n"), 4, "= 11") +
-                                              "0  \n1  2  3  4  5  6  7  8  9  10  \n\n");
+    EXPECT_EQ(dump_text(h, points, true),
+              std::string(zero_header_dump).replace(std::string(zero_header_dump).find("= 12\n"), 4, "= 11") +
+                  "0  \n1  2  3  4  5  6  7  8  9  10  \n\n");
 }
 
 // The committed example files are exactly what the library writes today, they read

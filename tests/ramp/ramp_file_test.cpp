@@ -23,7 +23,8 @@ const unsigned char* bytes_of(const std::string& s) { return reinterpret_cast<co
 // to known values.
 rr_ramp_hdr_t sample_header() {
     unsigned char image[rr_ramp_hdr_size];
-    for (size_t i = 0; i < sizeof image; ++i) image[i] = static_cast<unsigned char>(i * 7 + 3);
+    for (size_t i = 0; i < sizeof image; ++i)
+        image[i] = static_cast<unsigned char>(i * 7 + 3);
     rr_ramp_hdr_t h;
     rr_decode_ramp_hdr(image, &h);
     h.rampType = 17;

@@ -250,7 +250,8 @@ TEST(PtyTempSensor, ProtocolOverTheRealBackend) {
     char im[] = "IM0002.";
     ASSERT_EQ(temp_comm_write(port.handle, im, 7, TEMP_KIND_WRITE, sizeof im), 0);
     ASSERT_EQ(peer.frames().size(), 1u);
-    EXPECT_EQ(peer.frames()[0], std::string("\x04" "0011\x02IM0002.\x03\x2B"));
+    EXPECT_EQ(peer.frames()[0], std::string("\x04"
+                                            "0011\x02IM0002.\x03\x2B"));
     char text[TEMP_TEXT_SIZE] = "IM";
     ASSERT_EQ(temp_comm_write(port.handle, text, 2, TEMP_KIND_READ, sizeof text), 0);
     EXPECT_STREQ(text, "0002.");

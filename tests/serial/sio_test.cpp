@@ -20,8 +20,10 @@ using platform::SERIAL_STOP_2;
 
 TEST(SioSettings, ModeWordsAndNoTextSelectDefaults) {
     EXPECT_EQ(sio_classify_settings(nullptr), sio_text_kind::none);
-    for (const char* w : {"r", "r+", "w", "w+", "a", "a+"}) EXPECT_EQ(sio_classify_settings(w), sio_text_kind::mode_word);
-    for (const char* s : {"rw", "W+", "", "9600,8,0,1"}) EXPECT_EQ(sio_classify_settings(s), sio_text_kind::settings);
+    for (const char* w : {"r", "r+", "w", "w+", "a", "a+"})
+        EXPECT_EQ(sio_classify_settings(w), sio_text_kind::mode_word);
+    for (const char* s : {"rw", "W+", "", "9600,8,0,1"})
+        EXPECT_EQ(sio_classify_settings(s), sio_text_kind::settings);
 }
 
 TEST(SioSettings, ValidStringsGiveTheirLine) {
@@ -54,14 +56,14 @@ TEST(SioSettings, InvalidStringsGiveExactCodes) {
         bool quiet;
     };
     const Case cases[] = {
-        {"14400,8,0,1", ERR_INVALID_PARAM, false},    // baud not in the list
-        {"9600,8", ERR_INVALID_PARAM, false},         // missing fields
-        {"9600", ERR_INVALID_PARAM, false},           // no comma after baud
-        {"", ERR_INVALID_PARAM, false},               // empty string is a settings string
-        {"9600,4,0,1", ERR_INVALID_PARAM, false},     // data bits below 5
-        {"9600,9,0,1", ERR_INVALID_PARAM, false},     // data bits above 8
-        {"9600,8,3,1", ERR_INVALID_PARAM, false},     // parity above 2
-        {"9600,8,0", ERR_INVALID_PARAM, false},       // no comma after parity
+        {"14400,8,0,1", ERR_INVALID_PARAM, false},     // baud not in the list
+        {"9600,8", ERR_INVALID_PARAM, false},          // missing fields
+        {"9600", ERR_INVALID_PARAM, false},            // no comma after baud
+        {"", ERR_INVALID_PARAM, false},                // empty string is a settings string
+        {"9600,4,0,1", ERR_INVALID_PARAM, false},      // data bits below 5
+        {"9600,9,0,1", ERR_INVALID_PARAM, false},      // data bits above 8
+        {"9600,8,3,1", ERR_INVALID_PARAM, false},      // parity above 2
+        {"9600,8,0", ERR_INVALID_PARAM, false},        // no comma after parity
         {"9600,8,x,1", ERR_PARAM_OUT_OF_RANGE, true},  // parity not a digit: no message
         {"9600,8,,1", ERR_PARAM_OUT_OF_RANGE, true},
         {"9600,8,-1,1", ERR_PARAM_OUT_OF_RANGE, true},
@@ -445,7 +447,8 @@ TEST(SioClear, SwallowsStrayInputAndRestoresTheTimeOut) {
 TEST(SioClear, EndlessChatterAndPurgeFailureFail) {
     test::VirtualLine v;
     ASSERT_EQ(v.open_soft(), 0);
-    for (int i = 1; i <= 20000; ++i) v.line->feed(std::string("c"), i * 10);
+    for (int i = 1; i <= 20000; ++i)
+        v.line->feed(std::string("c"), i * 10);
     EXPECT_EQ(sio_clear_buffer(v.handle()), 1);
     EXPECT_EQ(v.line->timeouts().read_total_constant, 2000u);
     v.line->faults.purge = 1;

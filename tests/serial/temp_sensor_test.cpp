@@ -27,8 +27,10 @@ std::string reply(const std::string& text, int bcc_flip = 0) {
 }
 
 TEST(TempFrame, WriteAndReadFramesByteForByte) {
-    EXPECT_EQ(temp_frame("IM0002.", 7, TEMP_KIND_WRITE), std::string("\x04" "0011\x02IM0002.\x03\x2B"));
-    EXPECT_EQ(temp_frame("PV", 2, TEMP_KIND_READ), std::string("\x04" "0011PV\x05"));
+    EXPECT_EQ(temp_frame("IM0002.", 7, TEMP_KIND_WRITE), std::string("\x04"
+                                                                     "0011\x02IM0002.\x03\x2B"));
+    EXPECT_EQ(temp_frame("PV", 2, TEMP_KIND_READ), std::string("\x04"
+                                                               "0011PV\x05"));
     EXPECT_EQ(temp_frame("PV", 2, 3), "");
     const uint8_t data[] = {0x49, 0x4D, 0x03};
     EXPECT_EQ(temp_bcc(data, 3), 0x49 ^ 0x4D ^ 0x03);
@@ -58,7 +60,8 @@ TEST_F(TempPeer, PowerOnWritesAndReadsBack) {
     v.line->clear_sent();
     char im[] = "IM0002.";
     ASSERT_EQ(temp_comm_write(v.handle(), im, 7, TEMP_KIND_WRITE, sizeof im), 0);
-    EXPECT_EQ(sent_text(v), std::string("\x04" "0011\x02IM0002.\x03\x2B"));
+    EXPECT_EQ(sent_text(v), std::string("\x04"
+                                        "0011\x02IM0002.\x03\x2B"));
     EXPECT_STREQ(im, "IM0002.");
     char qd[] = "QD0002.";
     ASSERT_EQ(temp_comm_write(v.handle(), qd, 7, TEMP_KIND_WRITE, sizeof qd), 0);
@@ -84,7 +87,8 @@ TEST_F(TempPeer, NakAsksForTheErrorStatus) {
               "char: 0x2\nchar: 0x45\nchar: 0x45\nchar: 0x30\nchar: 0x37\nchar: 0x3\n");
     EXPECT_EQ(v.line->pending(), 0u);  // the block check after ETX is not left behind
     std::string sent = sent_text(v);
-    EXPECT_EQ(sent.substr(sent.size() - 8), std::string("\x04" "0011EE\x05"));
+    EXPECT_EQ(sent.substr(sent.size() - 8), std::string("\x04"
+                                                        "0011EE\x05"));
 }
 
 TEST_F(TempPeer, ReplyFailures) {

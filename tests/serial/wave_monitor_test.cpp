@@ -21,13 +21,15 @@ const char* const stamp = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d ";
 
 // The single failure line wm_comm_read prints.
 void expect_read_failure(const std::string& text, const std::string& error, const std::string& detail) {
-    std::string expected = std::string("^") + stamp + "wm_comm_read: " + error + (detail.empty() ? "" : ": " + detail) + "\n$";
+    std::string expected =
+        std::string("^") + stamp + "wm_comm_read: " + error + (detail.empty() ? "" : ": " + detail) + "\n$";
     EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << "got: " << text << "\nwanted: " << expected;
 }
 
 std::vector<uint8_t> bytes(std::initializer_list<int> list) {
     std::vector<uint8_t> v;
-    for (int b : list) v.push_back(static_cast<uint8_t>(b));
+    for (int b : list)
+        v.push_back(static_cast<uint8_t>(b));
     return v;
 }
 
@@ -348,8 +350,8 @@ TEST_F(WmPeer, CommandsOfTheTable) {
     ASSERT_EQ(wm_read_rr(&v.port, 7, 3, &a, &b), 0);
     EXPECT_EQ(a, 10);
     EXPECT_EQ(b, 4);
-    EXPECT_EQ(peer.commands(), (std::vector<std::string>{"MS?", "CC?", "CC?", "CL=1234567", "CL=-1", "SS=1.500000",
-                                                          "RR=7,3"}));
+    EXPECT_EQ(peer.commands(),
+              (std::vector<std::string>{"MS?", "CC?", "CC?", "CL=1234567", "CL=-1", "SS=1.500000", "RR=7,3"}));
 }
 
 TEST_F(WmPeer, LaserSwitchesWithinTheRounds) {

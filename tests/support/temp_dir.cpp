@@ -32,7 +32,8 @@ std::string TempDir::file(const std::string& name) const { return (fs::path(path
 
 std::vector<std::string> TempDir::entries() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(path_))
+        names.push_back(e.path().filename().string());
     return names;
 }
 

@@ -36,7 +36,8 @@ ToolRun mapforge(const std::vector<std::string>& args) {
 std::string lines(const std::string& text) {
 #ifdef _WIN32
     std::string out;
-    for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : text)
+        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
     return out;
 #else
     return text;
@@ -79,21 +80,14 @@ TEST(MapforgeCommandLine, UsageErrors) {
     const std::string a = dir.file("a.grd"), b = dir.file("b.dat"), c = dir.file("c.dat");
     test::write_file(a, grid_text);
     const std::vector<std::vector<std::string>> cases = {
-        {},
-        {a},
-        {"-f", a},
-        {a, "-f"},
-        {a, b, c},
-        {"-x", a, b},
-        {"-", a, b},
-        {a, "-F", b},
-        {"-f", a, "-f"},
-        {"-q", "-f", a, b},
+        {},           {a},         {"-f", a},    {a, "-f"},       {a, b, c},
+        {"-x", a, b}, {"-", a, b}, {a, "-F", b}, {"-f", a, "-f"}, {"-q", "-f", a, b},
     };
     for (const auto& args : cases) {
         const ToolRun r = mapforge(args);
         std::string shown;
-        for (const auto& arg : args) shown += arg + " ";
+        for (const auto& arg : args)
+            shown += arg + " ";
         EXPECT_EQ(r.code, 1) << shown;
         EXPECT_EQ(r.err, lines(usage_text)) << shown;
         EXPECT_EQ(r.out, "") << shown;
@@ -158,9 +152,9 @@ TEST(MapforgeConversion, ReadFailureLeavesNoOutput) {
     test::write_file(in, "A Code V title\nGRD 1 1 SUR WVL 1 SSZ 1\n1\n");
     const ToolRun r = mapforge({in, out});
     EXPECT_EQ(r.code, 4);
-    EXPECT_EQ(r.err, lines("Converting \"" + in + "\" to \"" + out + "\"\n" +
-                           "Expected line 1 to be \"! VAROGRD\"\n" + unable(in, out) +
-                           "\tthere was an error reading the file \"" + in + "\"\n\tERR_NOT_A_DATA_FILE\n"));
+    EXPECT_EQ(r.err,
+              lines("Converting \"" + in + "\" to \"" + out + "\"\n" + "Expected line 1 to be \"! VAROGRD\"\n" +
+                    unable(in, out) + "\tthere was an error reading the file \"" + in + "\"\n\tERR_NOT_A_DATA_FILE\n"));
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"plain.grd"});
 

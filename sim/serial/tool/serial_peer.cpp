@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", runner.device().c_str());
     std::fflush(stdout);
-    for (long waited = 0; seconds < 0 || waited < seconds * 10; ++waited) mf::platform::sleep_ms(100);
+    for (long waited = 0; seconds < 0 || waited < seconds * 10; ++waited)
+        mf::platform::sleep_ms(100);
     runner.stop();
     if (!link.empty()) {
         std::error_code ec;
