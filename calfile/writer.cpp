@@ -20,6 +20,7 @@
 #include "common/files.h"
 #include "common/msg.h"
 #include "common/text.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 
 #if defined(__GNUC__)
@@ -697,26 +698,25 @@ int32_t sb_writeCal(int slot, const char* path) {
     const std::string target = path && path[0] ? std::string(path) : sb_default_cal_path(si);
 
     const std::string directory = temp_directory();
-    const std::string temp = directory.empty() ? std::string() : platform::create_temp_file(directory, "_calfile");
-    if (temp.empty()) {
+    std::string temp;
+    // Created exclusively and written through this handle only: no other
+    // program can slip a file in under the name between creation and use.
+    platform::file_handle file = directory.empty() ? platform::file_handle()
+                                                   : platform::file_handle::create_unique(directory, "_calfile", &temp);
+    if (!file.valid()) {
         write_message(si, "Cannot create temp file.");
         return ERR_CANT_CREATE_FILE;
     }
-    // Binary: the same bytes on every platform; the reader takes LF and CR LF alike.
-    std::FILE* file = u_fopen(temp.c_str(), "wb");
-    if (!file) {
-        write_message(si, "Cannot open temp file \"%s\": %s", temp.c_str(), std::strerror(platform::last_error()));
-        platform::remove_file(temp);
-        return ERR_CANT_WRITE_FILE;
-    }
     std::string text;
     int32_t result = sb_format_cal(si, &text);
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    written = std::fclose(file) == 0 && written;
+    // Text: lines end as text files on this system do; the reader takes LF and CR LF alike.
+    bool written = file.write_text(text.data(), text.size());
+    written = file.close() && written;
     if (!written) {
         write_message(si, "Cannot write temp file \"%s\": %s", temp.c_str(), std::strerror(platform::last_error()));
         result = ERR_CANT_WRITE_FILE;
     }
+    // The copy replaces the target's contents as a whole, so a failure leaves it as it was.
     if (result == 0 && u_copy_file(temp.c_str(), target.c_str()) != 0) {
         write_message(si, "Cannot copy temp file \"%s\" to \"%s\"", temp.c_str(), target.c_str());
         result = ERR_CANT_WRITE_FILE;

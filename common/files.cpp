@@ -1,8 +1,9 @@
 #include "common/files.h"
 
-#include "common/dirs.h"
+#include "common/alloc.h"
 #include "common/errors.h"
 #include "common/msg.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 
 namespace mf {
@@ -37,17 +38,30 @@ std::FILE* u_fopen(const char* path, const char* mode) {
 
 namespace {
 
-// Copies into a new file beside the destination and renames it over the
-// destination, so a copy that fails part way (a full disk) leaves the old
-// destination whole. Where no file can be made beside it, copies in place.
+constexpr size_t copy_chunk = 64 * 1024;
+
+// The source is checked (a readable regular file, not the destination itself)
+// before anything is created or truncated, and the destination's contents are
+// replaced as a whole, so a failed copy leaves it as it was.
 bool copy_replacing(const std::string& source, const std::string& destination) {
-    const std::string sibling =
-        platform::create_temp_file(paths::parent_directory(destination, platform::path_separator()), ".mfcopy");
-    if (sibling.empty()) return platform::copy_file(source, destination);
-    if (platform::copy_file(source, sibling) && platform::replace_file(sibling, destination)) return true;
-    const int error = platform::last_error();
-    platform::remove_file(sibling);
-    platform::set_last_error(error);
+    platform::file_handle in = platform::file_handle::open_regular_for_reading(source);
+    if (!in.valid()) return false;
+    if (in.same_file_as(destination)) {
+        platform::set_last_error(platform::invalid_argument_error_number());
+        return false;
+    }
+    u_buffer<char> buffer(copy_chunk);
+    if (!buffer) return false;
+    const platform::replace_result result = platform::replace_contents(destination, [&](platform::file_handle& out) {
+        for (;;) {
+            size_t got = 0;
+            if (!in.read(buffer.get(), copy_chunk, &got)) return 1;
+            if (got == 0) return 0;
+            if (!out.write(buffer.get(), got)) return 1;
+        }
+    });
+    if (result.failed == platform::replace_stage::none) return true;
+    platform::set_last_error(result.system_error);
     return false;
 }
 

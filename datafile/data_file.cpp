@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "common/alloc.h"
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "common/files.h"
+#include "platform/file_io.h"
 
 namespace mf {
 
@@ -108,14 +110,15 @@ void build_image(HeaderImage& image, int format, const sw_info* sw, const data_h
     }
 }
 
-bool write_all(std::FILE* stream, const void* data, size_t size) { return std::fwrite(data, 1, size, stream) == size; }
+// Where the writer's bytes go: a stdio stream, or a file being replaced.
+using byte_sink = std::function<bool(const void* data, size_t size)>;
 
 // Streams samples big-endian through one buffer of chunk samples. The intensity
 // block goes 32768 samples (64 KiB) at a time; the phase block 65536 samples
 // (256 KiB) at a time, so converting a large map needs no second copy of it and
 // the buffer stays in the cache while the system copies it out.
 template <typename Sample>
-int32_t write_samples_be(std::FILE* stream, const Sample* data, size_t total, size_t chunk) {
+int32_t write_samples_be(const byte_sink& write_all, const Sample* data, size_t total, size_t chunk) {
     if (total == 0) return 0;
     u_buffer<unsigned char> buffer(std::min(chunk, total) * sizeof(Sample));
     if (!buffer) return ERR_NO_MEM;
@@ -128,7 +131,7 @@ int32_t write_samples_be(std::FILE* stream, const Sample* data, size_t total, si
             else
                 store_be32(out, static_cast<uint32_t>(data[done + i]));
         }
-        if (!write_all(stream, buffer.get(), n * sizeof(Sample))) return ERR_CANT_WRITE_FILE;
+        if (!write_all(buffer.get(), n * sizeof(Sample))) return ERR_CANT_WRITE_FILE;
         done += n;
     }
     return 0;
@@ -147,40 +150,76 @@ int data_file_format(const data_header* header) {
     return header->phase_res >= 2 ? 2 : 1;
 }
 
-int32_t write_data_stream(std::FILE* stream, const sw_info* sw, const data_header* header,
-                          const intensity_array* intensity, const data_array* phase) {
-    if (!has_data(intensity)) intensity = nullptr;
-    if (!has_data(phase)) phase = nullptr;
-    if (!intensity && !phase) return ERR_INVALID_PARAM;
-    if ((intensity && !shape_fits(*intensity)) || (phase && !shape_fits(*phase))) return ERR_INVALID_PARAM;
-    if (!stream) return ERR_CANT_WRITE_FILE;
-    if (std::fseek(stream, 0, SEEK_END) != 0) return ERR_CANT_WRITE_FILE;
+namespace {
 
+// Header and sample blocks, big-endian, to wherever sink sends them.
+int32_t write_data_image(const byte_sink& write_all, const sw_info* sw, const data_header* header,
+                         const intensity_array* intensity, const data_array* phase) {
     const int format = data_file_format(header);
     auto image = std::make_unique<HeaderImage>();
     image->fill(0);
     build_image(*image, format, sw, header, intensity, phase);
     const size_t header_size = format == 3 ? long_header_size : short_header_size;
-    if (!write_all(stream, image->data(), header_size)) return ERR_CANT_WRITE_FILE;
+    if (!write_all(image->data(), header_size)) return ERR_CANT_WRITE_FILE;
     if (intensity)
-        if (int32_t status = write_samples_be(stream, intensity->data, static_cast<size_t>(sample_count(*intensity)),
+        if (int32_t status = write_samples_be(write_all, intensity->data, static_cast<size_t>(sample_count(*intensity)),
                                               intensity_chunk))
             return status;
     if (phase)
         if (int32_t status =
-                write_samples_be(stream, phase->data, static_cast<size_t>(sample_count(*phase)), phase_chunk))
+                write_samples_be(write_all, phase->data, static_cast<size_t>(sample_count(*phase)), phase_chunk))
             return status;
     return 0;
 }
 
+// Keeps only arrays with data; ERR_INVALID_PARAM when none is left or a shape
+// does not fit the header's fields.
+int32_t check_arrays(const intensity_array*& intensity, const data_array*& phase) {
+    if (!has_data(intensity)) intensity = nullptr;
+    if (!has_data(phase)) phase = nullptr;
+    if (!intensity && !phase) return ERR_INVALID_PARAM;
+    if ((intensity && !shape_fits(*intensity)) || (phase && !shape_fits(*phase))) return ERR_INVALID_PARAM;
+    return 0;
+}
+
+}  // namespace
+
+int32_t write_data_stream(std::FILE* stream, const sw_info* sw, const data_header* header,
+                          const intensity_array* intensity, const data_array* phase) {
+    if (int32_t status = check_arrays(intensity, phase)) return status;
+    if (!stream) return ERR_CANT_WRITE_FILE;
+    if (std::fseek(stream, 0, SEEK_END) != 0) return ERR_CANT_WRITE_FILE;
+    return write_data_image(
+        [stream](const void* data, size_t size) { return std::fwrite(data, 1, size, stream) == size; }, sw, header,
+        intensity, phase);
+}
+
+// The file's contents are replaced as a whole (see platform/file_io.h), so a
+// failure part way leaves an existing file as it was rather than cut short.
 int32_t write_data_file(const char* path, const sw_info* sw, const data_header* header,
                         const intensity_array* intensity, const data_array* phase) {
-    std::FILE* stream = u_fopen(path, "wb");
-    if (!stream) return ERR_CANT_CREATE_FILE;
-    int32_t status = write_data_stream(stream, sw, header, intensity, phase);
-    // A full disk may only show when the buffered tail is flushed.
-    if (std::fclose(stream) != 0 && status == 0) status = ERR_CANT_WRITE_FILE;
-    return status;
+    if (!path) return ERR_CANT_CREATE_FILE;
+    // The arrays are checked once the output is open, as the codes of a
+    // failure have always been ordered; a refused write leaves no file behind.
+    const platform::content_producer produce = [&](platform::file_handle& out) {
+        if (int32_t status = check_arrays(intensity, phase)) return static_cast<int>(status);
+        return static_cast<int>(write_data_image(
+            [&out](const void* data, size_t size) { return out.write(data, size); }, sw, header, intensity, phase));
+    };
+    const auto wide = u_wide_path(path);
+    const platform::replace_result result =
+        wide ? platform::replace_contents(*wide, produce) : platform::replace_contents(std::string(path), produce);
+    switch (result.failed) {
+    case platform::replace_stage::none:
+        return 0;
+    case platform::replace_stage::open:
+        return ERR_CANT_CREATE_FILE;
+    case platform::replace_stage::produce:
+        return result.produce_status;
+    case platform::replace_stage::commit:
+        break;
+    }
+    return ERR_CANT_WRITE_FILE;
 }
 
 namespace {

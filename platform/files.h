@@ -18,15 +18,7 @@ bool create_directory(const std::string& path);
 std::FILE* open_file(const std::string& path, const char* mode);
 std::FILE* open_file(const std::u16string& path, const char* mode);
 
-// Copies source over destination, replacing it. False on failure; the system's
-// error number is then available from last_error().
-bool copy_file(const std::string& source, const std::string& destination);
-// Renames source over destination, replacing it in one step where the system can.
-bool replace_file(const std::string& source, const std::string& destination);
 bool remove_file(const std::string& path);
-// Creates a new empty file with a unique name in the directory, the name starting
-// with prefix; returns its path, or "" on failure.
-std::string create_temp_file(const std::string& directory, const std::string& prefix);
 // Size in bytes, or -1.
 int64_t file_size(const std::string& path);
 
@@ -37,5 +29,15 @@ void set_last_error(int error);
 
 // The directory separator of the platform.
 char path_separator();
+// How lines end in text files written on this system ("\n", or "\r\n" on Windows).
+const char* text_line_end();
+// The system's error number for an input/output error (EIO, ERROR_WRITE_FAULT).
+int io_error_number();
+// The system's error number for an invalid argument (EINVAL, ERROR_INVALID_PARAMETER).
+int invalid_argument_error_number();
+// The system's error number for a refused permission (EACCES, ERROR_ACCESS_DENIED).
+int access_denied_error_number();
+// Creates a FIFO (named pipe) at path; false where the system has none.
+bool create_fifo(const std::string& path);
 
 }  // namespace mf::platform

@@ -1,14 +1,10 @@
 // mapforge: converts a Code V grid text file into a binary measurement data file.
 #include <cstdio>
-#include <string>
 
-#include "common/dirs.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "datafile/data_file.h"
 #include "datafile/grid_file.h"
-#include "platform/files.h"
-#include "platform/output_file.h"
 #include "tool/large_blocks.h"
 
 namespace {
@@ -32,24 +28,6 @@ const char* name_of(int32_t status) {
 
 void unable(const char* input, const char* output) {
     std::fprintf(stderr, "Unable to convert \"%s\" to \"%s\" because...\n", input, output);
-}
-
-// Writes the data file beside the output and renames it over the output only
-// when it is complete, so a failure never leaves a partial or damaged output.
-int32_t write_output(const char* output, const sw_info& sw, const data_header& header, const data_array& phase) {
-    if (u_wide_path(output)) return write_data_file(output, &sw, &header, nullptr, &phase);
-    const std::string target(output);
-    if (platform::is_directory(target)) return ERR_CANT_CREATE_FILE;
-    const std::string temp =
-        platform::create_temp_file(paths::parent_directory(target, platform::path_separator()), ".mapforge-");
-    if (temp.empty()) return ERR_CANT_CREATE_FILE;
-    int32_t status = write_data_file(temp.c_str(), &sw, &header, nullptr, &phase);
-    if (status == 0) {
-        platform::give_default_permissions(temp);
-        if (!platform::replace_file(temp, target)) status = ERR_CANT_CREATE_FILE;
-    }
-    if (status != 0) platform::remove_file(temp);
-    return status;
 }
 
 }  // namespace
@@ -99,7 +77,7 @@ int main(int argc, char** argv) {
         da_release(&phase);
         return 4;
     }
-    status = write_output(output, sw, header, phase);
+    status = write_data_file(output, &sw, &header, nullptr, &phase);
     da_release(&phase);
     if (status != 0) {
         unable(input, output);

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "datafile/data_file.h"
 #include "tests/support/alloc_fail.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/temp_dir.h"
 
 namespace mf {
@@ -178,10 +180,48 @@ TEST(DataFileWriter, UncreatableAndUnwritablePaths) {
     EXPECT_EQ(write_data_file(dir.path().c_str(), nullptr, nullptr, nullptr, &phase.array), ERR_CANT_CREATE_FILE);
     EXPECT_EQ(write_data_file(dir.file("no/such/dir/x.dat").c_str(), nullptr, nullptr, nullptr, &phase.array),
               ERR_CANT_CREATE_FILE);
-#ifndef _WIN32
-    // A full disk shows as a short write.
-    EXPECT_EQ(write_data_file("/dev/full", nullptr, nullptr, nullptr, &phase.array), ERR_CANT_WRITE_FILE);
-#endif
+    // A full disk shows as a failed write; the device is reached through a link
+    // in the test folder and written in place, never replaced.
+    std::error_code ec;
+    std::filesystem::create_symlink("/dev/full", dir.file("full"), ec);
+    if (!ec && std::filesystem::is_character_file("/dev/full")) {
+        EXPECT_EQ(write_data_file(dir.file("full").c_str(), nullptr, nullptr, nullptr, &phase.array),
+                  ERR_CANT_WRITE_FILE);
+        EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    }
+}
+
+// Every file operation of the writer may fail: each failure gives the writer's
+// code and leaves an existing output as it was (a new one absent), never cut
+// short, and no temporary file behind.
+TEST(DataFileWriter, EveryFileFaultLeavesTheOutputWholeOrNew) {
+    SmallPhase phase;
+    test::TempDir reference;
+    const std::string complete = write_and_read(reference, nullptr, nullptr, nullptr, &phase.array);
+    for (const bool existing : {true, false}) {
+        test::TempDir dir;
+        const std::string out = dir.file("out.dat");
+        const std::string old = existing ? std::string(5000, 'o') : std::string();
+        int32_t status = -1;
+        const int operations = test::sweep_file_faults(
+            [&] {
+                if (existing) test::write_file(out, old);
+                status = write_data_file(out.c_str(), nullptr, nullptr, nullptr, &phase.array);
+            },
+            [&](int n, platform::file_op op, bool fired) {
+                const std::string at = "fault at operation " + std::to_string(n) + " (" + test::op_name(op) + ")";
+                if (status == 0) {
+                    EXPECT_EQ(test::read_file(out), complete) << at;
+                } else {
+                    EXPECT_TRUE(fired) << at;
+                    EXPECT_EQ(status, op == platform::file_op::open ? ERR_CANT_CREATE_FILE : ERR_CANT_WRITE_FILE) << at;
+                    EXPECT_EQ(test::read_file(out), old) << at;
+                }
+                EXPECT_EQ(dir.entries().size(), existing || status == 0 ? 1u : 0u) << at;
+                if (!existing) std::filesystem::remove(out);
+            });
+        EXPECT_GE(operations, 5) << "open, header and phase writes, sync, close, rename";
+    }
 }
 
 TEST(DataFileWriter, EveryAllocationFailureGivesNoMem) {

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/alloc.h"
 #include "common/errors.h"
 #include "datafile/data_file.h"
 #include "datafile/grid_file.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -185,6 +188,71 @@ TEST(MapforgeConversion, WriteFailures) {
     auto names = dir.entries();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"in.grd", "placeholder"}));
+}
+
+// The output name keeps designating what it did: a link stays a link and its
+// target is written, a FIFO is written in place, permissions and other names of
+// the file are kept, and nothing is left beside the output.
+TEST(MapforgeConversion, OutputNamesKeepWhatTheyDesignate) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const std::string in = dir.file("in.grd");
+    test::write_file(in, grid_text);
+    const std::string expected = reference_output(dir, in);
+    std::error_code ec;
+    fs::create_symlink("target.dat", dir.file("link.dat"), ec);
+    if (ec) GTEST_SKIP() << "symbolic links cannot be made here";
+    const std::string converting = "Converting \"" + in + "\" to \"";
+
+    // A dangling link creates its target; a second run through the link replaces it.
+    for (int run = 0; run < 2; ++run) {
+        const ToolRun r = mapforge({"-f", in, dir.file("link.dat")});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(fs::is_symlink(dir.file("link.dat")));
+        EXPECT_EQ(test::read_file(dir.file("target.dat")), expected);
+    }
+    // Mode and the other hard link survive.
+    fs::permissions(dir.file("target.dat"), fs::perms(0640));
+    fs::create_hard_link(dir.file("target.dat"), dir.file("other-name.dat"), ec);
+    test::write_file(dir.file("target.dat"), "old");
+    EXPECT_EQ(mapforge({"-f", in, dir.file("target.dat")}).code, 0);
+    EXPECT_EQ(fs::status(dir.file("target.dat")).permissions(), fs::perms(0640));
+    if (!ec) {
+        EXPECT_EQ(test::read_file(dir.file("other-name.dat")), expected);
+    }
+
+    // A folder that takes no new file still lets a writable output be converted.
+    fs::create_directory(dir.file("locked"));
+    test::write_file(dir.file("locked/out.dat"), "old");
+    fs::permissions(dir.file("locked"), fs::perms(0555));
+    EXPECT_EQ(mapforge({"-f", in, dir.file("locked/out.dat")}).code, 0);
+    EXPECT_EQ(test::read_file(dir.file("locked/out.dat")), expected);
+    fs::permissions(dir.file("locked"), fs::perms(0755));
+    auto names = dir.entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"in.grd", "link.dat", "locked", "other-name.dat", "target.dat"}));
+    EXPECT_EQ(fs::directory_iterator(dir.file("locked"))->path().filename(), "out.dat");
+
+    if (!platform::create_fifo(dir.file("pipe"))) return;
+    // A FIFO is not a regular file, so no -f is needed; its reader gets the data file.
+    std::string received;
+    std::thread reader([&] { received = test::read_file(dir.file("pipe")); });
+    const ToolRun piped = mapforge({in, dir.file("pipe")});
+    reader.join();
+    EXPECT_EQ(piped.code, 0) << piped.err;
+    EXPECT_EQ(received, expected);
+    EXPECT_TRUE(fs::is_fifo(dir.file("pipe")));
+
+    // A full device, reached through a link: a write failure, and the device stays.
+    if (!fs::is_character_file("/dev/full")) return;
+    fs::create_symlink("/dev/full", dir.file("full"));
+    const std::string full = dir.file("full");
+    const ToolRun r = mapforge({in, full});
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.err, lines(converting + full + "\"\n" + unable(in, full) +
+                           "\tthere was an error writing to the file \"" + full + "\"\n\tERR_CANT_WRITE_FILE\n"));
+    EXPECT_TRUE(fs::is_symlink(full));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
 }  // namespace mf

@@ -1,0 +1,203 @@
+// Replacing a file's contents: what the name designates keeps being that thing,
+// and a failure at any file operation leaves the old contents or the new ones.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/files.h"
+#include "platform/file_io.h"
+#include "platform/files.h"
+#include "tests/support/capture.h"
+#include "tests/support/file_faults.h"
+#include "tests/support/temp_dir.h"
+
+namespace mf {
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::replace_stage;
+
+const std::string new_contents = "new contents\n";
+
+platform::replace_result replace_with(const std::string& path, const std::string& bytes) {
+    return platform::replace_contents(
+        path, [&](platform::file_handle& out) { return out.write(bytes.data(), bytes.size()) ? 0 : 1; });
+}
+
+std::vector<std::string> sorted_entries(const test::TempDir& dir) {
+    auto names = dir.entries();
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool make_symlink(const std::string& target, const std::string& link) {
+    std::error_code ec;
+    fs::create_symlink(target, link, ec);
+    return !ec;
+}
+
+}  // namespace
+
+TEST(ReplaceContents, LinksStayLinksAndTheirTargetsGetTheContents) {
+    test::TempDir dir;
+    test::write_file(dir.file("file"), "old");
+    if (!make_symlink("file", dir.file("link")) || !make_symlink(dir.file("link"), dir.file("chain")) ||
+        !make_symlink("absent", dir.file("dangling")))
+        GTEST_SKIP() << "symbolic links cannot be made here";
+    for (const char* name : {"link", "chain"}) {
+        ASSERT_EQ(replace_with(dir.file(name), name).failed, replace_stage::none) << name;
+        EXPECT_TRUE(fs::is_symlink(dir.file(name))) << name;
+        EXPECT_EQ(test::read_file(dir.file("file")), name);
+    }
+    // A dangling link names the file to create.
+    ASSERT_EQ(replace_with(dir.file("dangling"), new_contents).failed, replace_stage::none);
+    EXPECT_TRUE(fs::is_symlink(dir.file("dangling")));
+    EXPECT_EQ(test::read_file(dir.file("absent")), new_contents);
+    EXPECT_EQ(sorted_entries(dir), (std::vector<std::string>{"absent", "chain", "dangling", "file", "link"}));
+}
+
+TEST(ReplaceContents, PermissionsAndHardLinksAreKept) {
+    test::TempDir dir;
+    for (fs::perms mode : {fs::perms(0600), fs::perms(0640), fs::perms(0755)}) {
+        const std::string path = dir.file("moded");
+        test::write_file(path, "old");
+        fs::permissions(path, mode);
+        const fs::perms before = fs::status(path).permissions();  // what the system allows of the mode
+        ASSERT_EQ(replace_with(path, new_contents).failed, replace_stage::none);
+        EXPECT_EQ(fs::status(path).permissions(), before);
+        EXPECT_EQ(test::read_file(path), new_contents);
+    }
+    // A new name gets what any new file in the folder gets.
+    std::ofstream(dir.file("plain")) << "x";
+    ASSERT_EQ(replace_with(dir.file("fresh"), new_contents).failed, replace_stage::none);
+    EXPECT_EQ(fs::status(dir.file("fresh")).permissions(), fs::status(dir.file("plain")).permissions());
+
+    // Every name of a hard-linked file sees the new contents.
+    test::write_file(dir.file("one"), "old");
+    std::error_code ec;
+    fs::create_hard_link(dir.file("one"), dir.file("two"), ec);
+    if (ec) GTEST_SKIP() << "hard links cannot be made here";
+    ASSERT_EQ(replace_with(dir.file("two"), new_contents).failed, replace_stage::none);
+    EXPECT_EQ(test::read_file(dir.file("one")), new_contents);
+    EXPECT_EQ(fs::hard_link_count(dir.file("one")), 2u);
+    EXPECT_EQ(sorted_entries(dir), (std::vector<std::string>{"fresh", "moded", "one", "plain", "two"}));
+}
+
+TEST(ReplaceContents, DevicesAndFifosAreWrittenInPlace) {
+    test::TempDir dir;
+    if (!platform::create_fifo(dir.file("fifo"))) GTEST_SKIP() << "no FIFOs on this system";
+    std::string received;
+    std::thread reader([&] { received = test::read_file(dir.file("fifo")); });
+    const platform::replace_result result = replace_with(dir.file("fifo"), new_contents);
+    reader.join();
+    EXPECT_EQ(result.failed, replace_stage::none);
+    EXPECT_TRUE(result.in_place);
+    EXPECT_EQ(received, new_contents);
+    EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
+
+    // A full device, reached through a link in the test folder: the write fails
+    // and the device stays a device.
+    if (!fs::is_character_file("/dev/full") || !make_symlink("/dev/full", dir.file("full"))) return;
+    const platform::replace_result full = replace_with(dir.file("full"), new_contents);
+    EXPECT_EQ(full.failed, replace_stage::produce);
+    EXPECT_TRUE(fs::is_symlink(dir.file("full")));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+
+    // A directory is not a file whose contents can be replaced.
+    fs::create_directory(dir.file("sub"));
+    EXPECT_EQ(replace_with(dir.file("sub"), new_contents).failed, replace_stage::open);
+    EXPECT_EQ(sorted_entries(dir), (std::vector<std::string>{"fifo", "full", "sub"}));
+}
+
+TEST(ReplaceContents, AFolderThatRefusesNewFilesFallsBackToWritingInPlace) {
+    test::TempDir dir;
+    test::write_file(dir.file("out"), "old contents");
+    {
+        // The first operation is making the file beside the target.
+        test::FileFault refused(1, platform::access_denied_error_number());
+        const platform::replace_result result = replace_with(dir.file("out"), new_contents);
+        EXPECT_EQ(result.failed, replace_stage::none);
+        EXPECT_TRUE(result.in_place);
+    }
+    EXPECT_EQ(test::read_file(dir.file("out")), new_contents);
+    {
+        // Any other failure to make it (a full disk) keeps the old contents.
+        test::FileFault full(1);
+        EXPECT_EQ(replace_with(dir.file("out"), "other").failed, replace_stage::open);
+    }
+    EXPECT_EQ(test::read_file(dir.file("out")), new_contents);
+    {
+        // A new name cannot be written in place of nothing.
+        test::FileFault refused(1, platform::access_denied_error_number());
+        EXPECT_EQ(replace_with(dir.file("new"), new_contents).failed, replace_stage::open);
+    }
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"out"});
+}
+
+TEST(CopyFile, TheSourceIsCheckedBeforeTheDestinationIsTouched) {
+    test::TempDir dir;
+    const std::string dst = dir.file("dst");
+    test::write_file(dst, "destination");
+    fs::create_directory(dir.file("folder"));
+    std::vector<std::string> sources{dir.file("missing"), dir.file("folder"), dst};
+    if (make_symlink("dst", dir.file("alias"))) sources.push_back(dir.file("alias"));
+    if (platform::create_fifo(dir.file("fifo"))) sources.push_back(dir.file("fifo"));
+    for (const std::string& source : sources) {
+        test::SinkCapture sink;
+        EXPECT_EQ(u_copy_file(source.c_str(), dst.c_str()), ERR_CANT_WRITE_FILE) << source;
+        EXPECT_EQ(sink.text().rfind("u_copy_file failed: win_err = ", 0), 0u) << source;
+        EXPECT_EQ(test::read_file(dst), "destination") << source;
+    }
+    // Copying a file onto a link to itself is the same refusal.
+    if (fs::is_symlink(dir.file("alias"))) {
+        test::SinkCapture sink;
+        EXPECT_EQ(u_copy_file(dst.c_str(), dir.file("alias").c_str()), ERR_CANT_WRITE_FILE);
+    }
+    EXPECT_EQ(test::read_file(dst), "destination");
+}
+
+TEST(CopyFile, EveryFileFaultLeavesTheDestinationWholeOrNew) {
+    for (const bool existing : {true, false}) {
+        test::TempDir dir;
+        const std::string src = dir.file("src");
+        test::write_file(src, std::string(200000, 'n'));  // several read and write chunks
+        const std::string dst_name = existing ? "existing" : "fresh";
+        const std::string dst = dir.file(dst_name);
+        const std::string old = existing ? std::string(1000, 'o') : std::string();
+        int32_t status = -1;
+        const int operations = test::sweep_file_faults(
+            [&] {
+                if (existing) test::write_file(dst, old);
+                test::SinkCapture sink;
+                status = u_copy_file(src.c_str(), dst.c_str());
+            },
+            [&](int n, platform::file_op op, bool fired) {
+                const std::string at = "fault at operation " + std::to_string(n) + " (" + test::op_name(op) + ")";
+                const std::string now = test::read_file(dst);
+                if (fired && status != 0) {
+                    EXPECT_EQ(status, ERR_CANT_WRITE_FILE) << at;
+                    EXPECT_EQ(now, old) << at;
+                } else {
+                    EXPECT_EQ(status, 0) << at;
+                    EXPECT_EQ(now, test::read_file(src)) << at;
+                }
+                // No file is left beside the destination, whatever failed.
+                const bool present = existing || status == 0;
+                EXPECT_EQ(sorted_entries(dir),
+                          present ? (std::vector<std::string>{dst_name, "src"}) : std::vector<std::string>{"src"})
+                    << at;
+                if (!existing) std::filesystem::remove(dst);
+            });
+        EXPECT_GE(operations, 8) << "open, reads, writes, sync, close, rename";
+    }
+}
+
+}  // namespace mf
