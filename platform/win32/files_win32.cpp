@@ -41,33 +41,7 @@ std::FILE* open_file(const std::u16string& path, const char* mode) {
     return _wfopen(wide(path).c_str(), wide_mode(mode).c_str());
 }
 
-bool copy_file(const std::string& source, const std::string& destination) {
-    return CopyFileA(source.c_str(), destination.c_str(), FALSE) != 0;
-}
-
-bool replace_file(const std::string& source, const std::string& destination) {
-    return MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
 bool remove_file(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
-
-std::string create_temp_file(const std::string& directory, const std::string& prefix) {
-    std::string base = directory;
-    if (!base.empty() && base.back() != '\\' && base.back() != '/') base += '\\';
-    unsigned seed = static_cast<unsigned>(GetTickCount()) ^ static_cast<unsigned>(GetCurrentProcessId() << 16);
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%06X", (seed + static_cast<unsigned>(attempt) * 7919u) & 0xFFFFFFu);
-        std::string name = base + prefix + suffix;
-        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-            return name;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) return {};
-    }
-    return {};
-}
 
 int64_t file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -79,5 +53,10 @@ int last_error() { return static_cast<int>(GetLastError()); }
 void set_last_error(int error) { SetLastError(static_cast<DWORD>(error)); }
 
 char path_separator() { return '\\'; }
+const char* text_line_end() { return "\r\n"; }
+int io_error_number() { return ERROR_WRITE_FAULT; }
+int invalid_argument_error_number() { return ERROR_INVALID_PARAMETER; }
+int access_denied_error_number() { return ERROR_ACCESS_DENIED; }
+bool create_fifo(const std::string&) { return false; }
 
 }  // namespace mf::platform
