@@ -36,6 +36,27 @@ std::FILE* u_fopen(const char* path, const char* mode) {
     return platform::open_file(std::string(path), mode);
 }
 
+int32_t u_replace_file(const char* path, const std::function<int32_t(platform::file_handle& out)>& produce) {
+    if (!path) return ERR_CANT_CREATE_FILE;
+    const platform::content_producer producer = [&](platform::file_handle& out) {
+        return static_cast<int>(produce(out));
+    };
+    const auto wide = u_wide_path(path);
+    const platform::replace_result result =
+        wide ? platform::replace_contents(*wide, producer) : platform::replace_contents(std::string(path), producer);
+    switch (result.failed) {
+    case platform::replace_stage::none:
+        return 0;
+    case platform::replace_stage::open:
+        return ERR_CANT_CREATE_FILE;
+    case platform::replace_stage::produce:
+        return result.produce_status;
+    case platform::replace_stage::commit:
+        break;
+    }
+    return ERR_CANT_WRITE_FILE;
+}
+
 namespace {
 
 constexpr size_t copy_chunk = 64 * 1024;

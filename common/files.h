@@ -3,11 +3,17 @@
 // is a UTF-16 path starting right after them; any other path is a byte path.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace mf {
+
+namespace platform {
+class file_handle;
+}
 
 // The UTF-16 path a wide-convention path carries, or nothing for a narrow path.
 // The UTF-16 text ends at the first zero unit.
@@ -18,6 +24,14 @@ bool u_file_exists(const char* path);
 
 // Opens a file with a stdio mode, narrow or wide by the convention.
 std::FILE* u_fopen(const char* path, const char* mode);
+
+// Replaces the contents of the file a path names (wide or narrow by the
+// convention) with what produce writes, by the rules of
+// platform::replace_contents: a failure leaves an existing regular file as it was.
+// produce returns 0 or its own error code, which is returned. Otherwise 0,
+// ERR_CANT_CREATE_FILE when nothing could be opened for the name, or
+// ERR_CANT_WRITE_FILE when the new contents could not be made durable.
+int32_t u_replace_file(const char* path, const std::function<int32_t(platform::file_handle& out)>& produce);
 
 // Copies source over destination. 0, or ERR_CANT_WRITE_FILE after the message
 // "u_copy_file failed: win_err = %d\n" with the system's error number.

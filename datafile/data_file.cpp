@@ -198,28 +198,13 @@ int32_t write_data_stream(std::FILE* stream, const sw_info* sw, const data_heade
 // failure part way leaves an existing file as it was rather than cut short.
 int32_t write_data_file(const char* path, const sw_info* sw, const data_header* header,
                         const intensity_array* intensity, const data_array* phase) {
-    if (!path) return ERR_CANT_CREATE_FILE;
     // The arrays are checked once the output is open, as the codes of a
     // failure have always been ordered; a refused write leaves no file behind.
-    const platform::content_producer produce = [&](platform::file_handle& out) {
-        if (int32_t status = check_arrays(intensity, phase)) return static_cast<int>(status);
-        return static_cast<int>(write_data_image(
-            [&out](const void* data, size_t size) { return out.write(data, size); }, sw, header, intensity, phase));
-    };
-    const auto wide = u_wide_path(path);
-    const platform::replace_result result =
-        wide ? platform::replace_contents(*wide, produce) : platform::replace_contents(std::string(path), produce);
-    switch (result.failed) {
-    case platform::replace_stage::none:
-        return 0;
-    case platform::replace_stage::open:
-        return ERR_CANT_CREATE_FILE;
-    case platform::replace_stage::produce:
-        return result.produce_status;
-    case platform::replace_stage::commit:
-        break;
-    }
-    return ERR_CANT_WRITE_FILE;
+    return u_replace_file(path, [&](platform::file_handle& out) {
+        if (int32_t status = check_arrays(intensity, phase)) return status;
+        return write_data_image([&out](const void* data, size_t size) { return out.write(data, size); }, sw, header,
+                                intensity, phase);
+    });
 }
 
 namespace {

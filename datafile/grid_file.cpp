@@ -9,6 +9,7 @@
 #include "common/alloc.h"
 #include "common/errors.h"
 #include "common/files.h"
+#include "platform/file_io.h"
 #include "common/msg.h"
 #include "datafile/codev_block.h"
 #include "datafile/codev_scan.h"
@@ -307,12 +308,11 @@ int32_t read_grid_memory(const char* data, size_t size, data_header* header, dat
     return read_grid_source(in, header, phase, sw);
 }
 
-int32_t write_grid_file(const char* path, const data_header* header, const data_array* phase, const sw_info* sw) {
-    if (!phase || !phase->data || phase->width < 0 || phase->height < 0 ||
-        int64_t{phase->width} * phase->height > phase->capacity)
-        return ERR_INVALID_PARAM;
-    file_ptr file(u_fopen(path, "wb"));
-    if (!file) return ERR_CANT_CREATE_FILE;
+namespace {
+
+// The grid text, written as text (CR LF line ends on Windows).
+int32_t write_grid_text(platform::file_handle& out, const data_header* header, const data_array* phase,
+                        const sw_info* sw) {
     const data_header zero_header{};
     const sw_info zero_sw{};
     const data_header& h = header ? *header : zero_header;
@@ -352,7 +352,7 @@ int32_t write_grid_file(const char* path, const data_header* header, const data_
     text += " SSZ ";
     codev::append_fixed(text, scale_size, 6);
     text += " NDA -32768\n";
-    if (!codev::write_text(file.get(), text)) return ERR_CANT_WRITE_FILE;
+    if (!out.write_text(text.data(), text.size())) return ERR_CANT_WRITE_FILE;
 
     // Ten fields of seven and a newline per line, converted in blocks of lines.
     constexpr size_t lines_per_block = 8192;
@@ -368,10 +368,18 @@ int32_t write_grid_file(const char* path, const data_header* header, const data_
         }
         if (i == count) *p++ = '\n';
         const auto size = static_cast<size_t>(p - block.get());
-        if (std::fwrite(block.get(), 1, size, file.get()) != size) return ERR_CANT_WRITE_FILE;
+        if (!out.write_text(block.get(), size)) return ERR_CANT_WRITE_FILE;
     }
-    if (std::fclose(file.release()) != 0) return ERR_CANT_WRITE_FILE;
     return 0;
+}
+
+}  // namespace
+
+int32_t write_grid_file(const char* path, const data_header* header, const data_array* phase, const sw_info* sw) {
+    if (!phase || !phase->data || phase->width < 0 || phase->height < 0 ||
+        int64_t{phase->width} * phase->height > phase->capacity)
+        return ERR_INVALID_PARAM;
+    return u_replace_file(path, [&](platform::file_handle& out) { return write_grid_text(out, header, phase, sw); });
 }
 
 }  // namespace mf

@@ -6,6 +6,7 @@
 
 #include "common/errors.h"
 #include "common/files.h"
+#include "platform/file_io.h"
 #include "common/msg.h"
 #include "datafile/codev_block.h"
 #include "datafile/codev_scan.h"
@@ -93,11 +94,11 @@ int32_t read_zernike_memory(const char* data, size_t size, data_header* header, 
     return read_zernike_source(in, header, zernike, sw, phase);
 }
 
-int32_t write_zernike_file(const char* path, const data_header* header, const zernike_set* zernike, const sw_info* sw,
-                           const data_array* phase) {
-    if (!zernike) return ERR_INVALID_PARAM;
-    file_ptr file(u_fopen(path, "wb"));
-    if (!file) return ERR_CANT_CREATE_FILE;
+namespace {
+
+// The Zernike text, written as text (CR LF line ends on Windows).
+int32_t write_zernike_text(platform::file_handle& out, const data_header* header, const zernike_set* zernike,
+                           const sw_info* sw, const data_array* phase) {
     if (!zernike_count_allowed(zernike->count)) return ERR_INVALID_PARAM;
     const data_header zero_header{};
     const sw_info zero_sw{};
@@ -114,18 +115,22 @@ int32_t write_zernike_file(const char* path, const data_header* header, const ze
     text += " SSZ ";
     codev::append_fixed(text, static_cast<float>(phase_resolution(h.phase_res)) / h.phase_scale, 6);
     text += '\n';
-    if (!codev::write_text(file.get(), text)) return ERR_CANT_WRITE_FILE;
-
-    text.clear();
     for (int i = 0; i < zernike->count; ++i) {
         codev::append_fixed(text, zernike->coefficients[i], 4, 12);
         text += ' ';
         if (i % 6 == 5) text += '\n';
     }
     text += '\n';
-    if (!codev::write_text(file.get(), text)) return ERR_CANT_WRITE_FILE;
-    if (std::fclose(file.release()) != 0) return ERR_CANT_WRITE_FILE;
-    return 0;
+    return out.write_text(text.data(), text.size()) ? 0 : ERR_CANT_WRITE_FILE;
+}
+
+}  // namespace
+
+int32_t write_zernike_file(const char* path, const data_header* header, const zernike_set* zernike, const sw_info* sw,
+                           const data_array* phase) {
+    if (!zernike) return ERR_INVALID_PARAM;
+    return u_replace_file(
+        path, [&](platform::file_handle& out) { return write_zernike_text(out, header, zernike, sw, phase); });
 }
 
 }  // namespace mf

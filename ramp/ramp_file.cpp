@@ -1,12 +1,14 @@
 #include "ramp/ramp_file.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "common/alloc.h"
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "common/files.h"
+#include "platform/file_io.h"
 
 namespace mf {
 
@@ -123,14 +125,16 @@ int32_t rr_read_ramp_file(const char* path, rr_ramp_hdr_t* hdr, uint16_t** point
     return rr_read_ramp_stream(file.get(), hdr, points);
 }
 
-int32_t rr_write_ramp_stream(std::FILE* stream, const rr_ramp_hdr_t* hdr, const uint16_t* points) {
-    if (!hdr || !points || hdr->nPoints < 0) return ERR_INVALID_PARAM;
-    if (!stream) return ERR_CANT_WRITE_FILE;
+namespace {
+
+// The header image, then the points big-endian, to wherever write sends them.
+int32_t write_ramp_image(const std::function<bool(const void*, size_t)>& write, const rr_ramp_hdr_t* hdr,
+                         const uint16_t* points) {
     rr_ramp_hdr_t copy = *hdr;
     copy.magicNumber = rr_ramp_magic;
     unsigned char image[rr_ramp_hdr_size];
     rr_encode_ramp_hdr(copy, image);
-    if (std::fwrite(image, 1, sizeof image, stream) != sizeof image) return ERR_CANT_WRITE_FILE;
+    if (!write(image, sizeof image)) return ERR_CANT_WRITE_FILE;
 
     const std::size_t count = static_cast<std::size_t>(hdr->nPoints);
     if (count == 0) return 0;
@@ -138,16 +142,25 @@ int32_t rr_write_ramp_stream(std::FILE* stream, const rr_ramp_hdr_t* hdr, const 
     if (!bytes) return ERR_NO_MEM;
     for (std::size_t i = 0; i < count; ++i)
         store_be16(bytes.get() + 2 * i, points[i]);
-    return std::fwrite(bytes.get(), 1, count * 2, stream) == count * 2 ? 0 : ERR_CANT_WRITE_FILE;
+    return write(bytes.get(), count * 2) ? 0 : ERR_CANT_WRITE_FILE;
 }
 
+}  // namespace
+
+int32_t rr_write_ramp_stream(std::FILE* stream, const rr_ramp_hdr_t* hdr, const uint16_t* points) {
+    if (!hdr || !points || hdr->nPoints < 0) return ERR_INVALID_PARAM;
+    if (!stream) return ERR_CANT_WRITE_FILE;
+    return write_ramp_image(
+        [stream](const void* data, size_t size) { return std::fwrite(data, 1, size, stream) == size; }, hdr, points);
+}
+
+// The file's contents are replaced as a whole: a failure leaves an existing
+// ramp file as it was.
 int32_t rr_write_ramp_file(const char* path, const rr_ramp_hdr_t* hdr, const uint16_t* points) {
     if (!hdr || !points || hdr->nPoints < 0) return ERR_INVALID_PARAM;
-    std::FILE* stream = path ? u_fopen(path, "wb") : nullptr;
-    if (!stream) return ERR_CANT_CREATE_FILE;
-    int32_t status = rr_write_ramp_stream(stream, hdr, points);
-    if (std::fclose(stream) != 0 && status == 0) status = ERR_CANT_WRITE_FILE;
-    return status;
+    return u_replace_file(path, [&](platform::file_handle& out) {
+        return write_ramp_image([&out](const void* data, size_t size) { return out.write(data, size); }, hdr, points);
+    });
 }
 
 }  // namespace mf

@@ -52,34 +52,24 @@ TEST(CalWriterFaults, EveryFileFaultLeavesTheTargetWholeOrNew) {
     test::TempDir temp_folder, dir;
     TempFolderOverride redirect(temp_folder.path());
     const std::string target = dir.file("sys.cal");
-    const std::string old = "# an older calibration file\n";
     std::string complete;
     {
         test::SinkCapture quiet;
         ASSERT_EQ(sb_writeCal(0, target.c_str()), 0) << quiet.text();
         complete = test::read_file(target);
     }
-    int32_t status = -1;
-    const int operations = test::sweep_file_faults(
-        [&] {
-            test::write_file(target, old);
-            test::SinkCapture quiet;
-            status = sb_writeCal(0, target.c_str());
-        },
-        [&](int n, platform::file_op op, bool fired) {
-            const std::string at = "fault at operation " + std::to_string(n) + " (" + test::op_name(op) + ")";
-            if (status == 0) {
-                EXPECT_EQ(test::read_file(target), complete) << at;
-            } else {
-                EXPECT_TRUE(fired) << at;
-                EXPECT_EQ(status, n == 1 ? ERR_CANT_CREATE_FILE : ERR_CANT_WRITE_FILE) << at;
-                EXPECT_EQ(test::read_file(target), old) << at;
-            }
-            EXPECT_EQ(temp_folder.entries().size(), 0u) << at;
-            EXPECT_EQ(dir.entries().size(), 1u) << at;
-        });
     // The temporary file: create, write, close; the copy: open, read until the
     // end, then create, write, sync, close and rename beside the target.
+    const int operations = test::sweep_writer({target,
+                                               "# an older calibration file\n",
+                                               true,
+                                               complete,
+                                               [&] {
+                                                   test::SinkCapture quiet;
+                                                   return sb_writeCal(0, target.c_str());
+                                               },
+                                               ERR_CANT_CREATE_FILE,
+                                               {dir.path(), temp_folder.path()}});
     EXPECT_GE(operations, 10);
     sb_setDefaults(si);
 }

@@ -49,24 +49,9 @@ protected:
         SinkCapture sink;
         code = sb_writeCal(0, path.c_str());
         log = sink.text();
-        return text_of(read_file(path));
+        return test::read_text_file(path);
     }
-    // The file is text: on Windows its lines end in CR LF, checked here and
-    // taken back to LF for comparison.
-    static std::string text_of(const std::string& bytes) {
-        const std::string line_end = platform::text_line_end();
-        std::string text;
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            if (bytes.compare(i, line_end.size(), line_end) == 0) {
-                text += '\n';
-                i += line_end.size() - 1;
-            } else {
-                EXPECT_NE(bytes[i], '\n') << "a line not ended by the system's line end";
-                text += bytes[i];
-            }
-        }
-        return text;
-    }
+
     // The lines between the Version line and the Light line are board-dependent;
     // this keeps only the lines whose item starts with prefix.
     static std::string lines_of(const std::string& text, const std::string& prefix) {
@@ -498,7 +483,7 @@ TEST_F(CalWriter, SuccessReplacesTheTargetAndReadsBack) {
     ASSERT_EQ(sb_writeCal(0, path.c_str()), 0);
     std::string expected;
     sb_format_cal(si, &expected);
-    EXPECT_EQ(text_of(read_file(path)), expected);
+    EXPECT_EQ(test::read_text_file(path), expected);
     EXPECT_EQ(sink.text(), "");
     EXPECT_EQ(sb_readCal(1, path.c_str()), 0);
     EXPECT_EQ(sb_slot(1)->serialNum, 100);

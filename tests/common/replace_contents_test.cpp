@@ -164,37 +164,21 @@ TEST(CopyFile, TheSourceIsCheckedBeforeTheDestinationIsTouched) {
 }
 
 TEST(CopyFile, EveryFileFaultLeavesTheDestinationWholeOrNew) {
+    const std::string contents(200000, 'n');  // several read and write chunks
     for (const bool existing : {true, false}) {
         test::TempDir dir;
-        const std::string src = dir.file("src");
-        test::write_file(src, std::string(200000, 'n'));  // several read and write chunks
-        const std::string dst_name = existing ? "existing" : "fresh";
-        const std::string dst = dir.file(dst_name);
-        const std::string old = existing ? std::string(1000, 'o') : std::string();
-        int32_t status = -1;
-        const int operations = test::sweep_file_faults(
-            [&] {
-                if (existing) test::write_file(dst, old);
-                test::SinkCapture sink;
-                status = u_copy_file(src.c_str(), dst.c_str());
-            },
-            [&](int n, platform::file_op op, bool fired) {
-                const std::string at = "fault at operation " + std::to_string(n) + " (" + test::op_name(op) + ")";
-                const std::string now = test::read_file(dst);
-                if (fired && status != 0) {
-                    EXPECT_EQ(status, ERR_CANT_WRITE_FILE) << at;
-                    EXPECT_EQ(now, old) << at;
-                } else {
-                    EXPECT_EQ(status, 0) << at;
-                    EXPECT_EQ(now, test::read_file(src)) << at;
-                }
-                // No file is left beside the destination, whatever failed.
-                const bool present = existing || status == 0;
-                EXPECT_EQ(sorted_entries(dir),
-                          present ? (std::vector<std::string>{dst_name, "src"}) : std::vector<std::string>{"src"})
-                    << at;
-                if (!existing) std::filesystem::remove(dst);
-            });
+        const std::string src = dir.file("src"), dst = dir.file("dst");
+        test::write_file(src, contents);
+        const int operations = test::sweep_writer({dst,
+                                                   std::string(1000, 'o'),
+                                                   existing,
+                                                   contents,
+                                                   [&] {
+                                                       test::SinkCapture sink;
+                                                       return u_copy_file(src.c_str(), dst.c_str());
+                                                   },
+                                                   ERR_CANT_WRITE_FILE,
+                                                   {dir.path()}});
         EXPECT_GE(operations, 8) << "open, reads, writes, sync, close, rename";
     }
 }

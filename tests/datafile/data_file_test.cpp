@@ -7,6 +7,7 @@
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "datafile/data_file.h"
+#include "platform/files.h"
 #include "tests/support/alloc_fail.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/temp_dir.h"
@@ -201,27 +202,24 @@ TEST(DataFileWriter, EveryFileFaultLeavesTheOutputWholeOrNew) {
     for (const bool existing : {true, false}) {
         test::TempDir dir;
         const std::string out = dir.file("out.dat");
-        const std::string old = existing ? std::string(5000, 'o') : std::string();
-        int32_t status = -1;
-        const int operations = test::sweep_file_faults(
-            [&] {
-                if (existing) test::write_file(out, old);
-                status = write_data_file(out.c_str(), nullptr, nullptr, nullptr, &phase.array);
-            },
-            [&](int n, platform::file_op op, bool fired) {
-                const std::string at = "fault at operation " + std::to_string(n) + " (" + test::op_name(op) + ")";
-                if (status == 0) {
-                    EXPECT_EQ(test::read_file(out), complete) << at;
-                } else {
-                    EXPECT_TRUE(fired) << at;
-                    EXPECT_EQ(status, op == platform::file_op::open ? ERR_CANT_CREATE_FILE : ERR_CANT_WRITE_FILE) << at;
-                    EXPECT_EQ(test::read_file(out), old) << at;
-                }
-                EXPECT_EQ(dir.entries().size(), existing || status == 0 ? 1u : 0u) << at;
-                if (!existing) std::filesystem::remove(out);
-            });
-        EXPECT_GE(operations, 5) << "open, header and phase writes, sync, close, rename";
+        const int operations =
+            test::sweep_writer({out,
+                                std::string(5000, 'o'),
+                                existing,
+                                complete,
+                                [&] { return write_data_file(out.c_str(), nullptr, nullptr, nullptr, &phase.array); },
+                                ERR_CANT_CREATE_FILE,
+                                {dir.path()}});
+        EXPECT_GE(operations, 6);
     }
+    // The order that makes the replacement durable: the data reaches the disk
+    // before the rename, and the folder's entry after it.
+    test::TempDir dir;
+    test::FileFault count_only(0);
+    ASSERT_EQ(write_data_file(dir.file("x.dat").c_str(), nullptr, nullptr, nullptr, &phase.array), 0);
+    EXPECT_EQ(test::op_names(count_only.operations()), platform::path_separator() == '/'
+                                                           ? "open write write sync close rename open sync close"
+                                                           : "open write write sync close rename");
 }
 
 TEST(DataFileWriter, EveryAllocationFailureGivesNoMem) {

@@ -10,6 +10,8 @@
 #include "common/errors.h"
 #include "datafile/codev_block.h"
 #include "datafile/grid_file.h"
+#include "datafile/zernike_file.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/temp_dir.h"
 
 namespace mf {
@@ -52,7 +54,7 @@ TEST(GridWriter, ExactBytesWithHalvingAndNoData) {
                                  "Varo Halcyonide \n"
                                  "GRD 3 2 WFR WVL 0.6328 SSZ 1024.000000 NDA -32768\n"
                                  "      0     -1 -32768  20000 -20000      3\n";
-    EXPECT_EQ(test::read_file(dir.file("a.grd")), expected);
+    EXPECT_EQ(test::read_text_file(dir.file("a.grd")), expected);
 }
 
 TEST(GridWriter, BlockLinesCarryEveryField) {
@@ -101,7 +103,7 @@ TEST(GridWriter, ShiftsWideSamplesIntoSixteenBits) {
     header.phase_scale = 1.0f;
     Phase phase(2, 2, {-70000, 70000, 3, invalid_phase + 5});
     ASSERT_EQ(write_grid_file(dir.file("w.grd").c_str(), &header, &phase.array, nullptr), 0);
-    const std::string text = test::read_file(dir.file("w.grd"));
+    const std::string text = test::read_text_file(dir.file("w.grd"));
     EXPECT_NE(text.find("\n! SCF 0 2\n"), std::string::npos);
     EXPECT_NE(text.find("\nGRD 2 2 WFR WVL 0 SSZ 1024.000000 NDA -32768\n -17500  17500      0 -32768\n"),
               std::string::npos);
@@ -109,7 +111,7 @@ TEST(GridWriter, ShiftsWideSamplesIntoSixteenBits) {
     // The smallest valid sample alone decides as well: -32768 needs one bit.
     Phase low(1, 2, {-32768, 5});
     ASSERT_EQ(write_grid_file(dir.file("l.grd").c_str(), &header, &low.array, nullptr), 0);
-    const std::string low_text = test::read_file(dir.file("l.grd"));
+    const std::string low_text = test::read_text_file(dir.file("l.grd"));
     EXPECT_NE(low_text.find("\n! SCF 0 1\n"), std::string::npos);
     EXPECT_NE(low_text.find("SSZ 2048.000000 NDA -32768\n -16384      2\n"), std::string::npos);
 }
@@ -123,7 +125,7 @@ TEST(GridWriter, DataLinesHoldTenValues) {
         values[i] = i * 1000 - 9999;
     Phase phase(5, 4, values);
     ASSERT_EQ(write_grid_file(dir.file("t.grd").c_str(), &header, &phase.array, nullptr), 0);
-    const std::string text = test::read_file(dir.file("t.grd"));
+    const std::string text = test::read_text_file(dir.file("t.grd"));
     const std::string data = text.substr(text.find("NDA -32768\n") + 11);
     EXPECT_EQ(data,
               "  -9999  -8999  -7999  -6999  -5999  -4999  -3999  -2999  -1999   -999\n"
@@ -132,7 +134,7 @@ TEST(GridWriter, DataLinesHoldTenValues) {
 
     Phase eleven(11, 1, std::vector<int32_t>(11, 32767));
     ASSERT_EQ(write_grid_file(dir.file("e.grd").c_str(), &header, &eleven.array, nullptr), 0);
-    const std::string e = test::read_file(dir.file("e.grd"));
+    const std::string e = test::read_text_file(dir.file("e.grd"));
     EXPECT_EQ(e.substr(e.find("NDA -32768\n") + 11),
               "  32767  32767  32767  32767  32767  32767  32767  32767  32767  32767\n  32767\n");
 }
@@ -223,6 +225,37 @@ TEST(GridRoundTrip, HeaderFieldsAndShiftedSamplesComeBack) {
     const std::vector<int32_t> expected{100000, -100004, 4, invalid_phase, 0, -4, 32764, -32768};
     EXPECT_EQ(std::vector<int32_t>(phase_back.data, phase_back.data + 8), expected);
     da_release(&phase_back);
+}
+
+// The grid and Zernike writers replace a file's contents as a whole: every file
+// fault leaves the old file or the complete new one.
+TEST(GridWriter, EveryFileFaultLeavesTheFileWholeOrNew) {
+    data_header header{};
+    header.phase_scale = 2.0f;
+    Phase phase(3, 2, {1, -2, invalid_phase, 40000, -40000, 7});
+    zernike_set zernike{};
+    zernike.count = 4;
+    test::TempDir reference;
+    ASSERT_EQ(write_grid_file(reference.file("a.grd").c_str(), &header, &phase.array, nullptr), 0);
+    ASSERT_EQ(write_zernike_file(reference.file("a.zfr").c_str(), &header, &zernike, nullptr, nullptr), 0);
+    for (const bool existing : {true, false}) {
+        test::TempDir dir;
+        const std::string grid = dir.file("a.grd"), zfr = dir.file("a.zfr");
+        test::sweep_writer({grid,
+                            "old grid",
+                            existing,
+                            test::read_file(reference.file("a.grd")),
+                            [&] { return write_grid_file(grid.c_str(), &header, &phase.array, nullptr); },
+                            ERR_CANT_CREATE_FILE,
+                            {dir.path()}});
+        test::sweep_writer({zfr,
+                            "old zernike",
+                            existing,
+                            test::read_file(reference.file("a.zfr")),
+                            [&] { return write_zernike_file(zfr.c_str(), &header, &zernike, nullptr, nullptr); },
+                            ERR_CANT_CREATE_FILE,
+                            {dir.path()}});
+    }
 }
 
 }  // namespace mf

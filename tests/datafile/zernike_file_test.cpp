@@ -110,7 +110,7 @@ TEST(ZernikeWriter, SixCoefficientsPerLine) {
     std::strcpy(h.comment, "fit");
     const zernike_set set37 = counting_set(37);
     ASSERT_EQ(write_zernike_file(dir.file("a.zfr").c_str(), &h, &set37, nullptr, nullptr), 0);
-    const std::string text = test::read_file(dir.file("a.zfr"));
+    const std::string text = test::read_text_file(dir.file("a.zfr"));
     ASSERT_EQ(text.rfind("! VAROZFR\n! REQ 0 0 0 0 0\n", 0), 0u);
     EXPECT_NE(text.find("\n! SCF 0 0\n"), std::string::npos);
     const std::string tail = text.substr(text.find("\nfit\n") + 5);
@@ -126,7 +126,7 @@ TEST(ZernikeWriter, SixCoefficientsPerLine) {
 
     const zernike_set set36 = counting_set(36);
     ASSERT_EQ(write_zernike_file(dir.file("b.zfr").c_str(), &h, &set36, nullptr, nullptr), 0);
-    const std::string b = test::read_file(dir.file("b.zfr"));
+    const std::string b = test::read_text_file(dir.file("b.zfr"));
     EXPECT_EQ(b.substr(b.size() - 80),
               "     26.5000      28.0000      29.5000      31.0000      32.5000      34.0000 \n\n");
 
@@ -135,7 +135,7 @@ TEST(ZernikeWriter, SixCoefficientsPerLine) {
     odd.coefficients[1] = -0.00005;
     odd.coefficients[2] = 0.00005;
     ASSERT_EQ(write_zernike_file(dir.file("c.zfr").c_str(), &h, &odd, nullptr, nullptr), 0);
-    const std::string c = test::read_file(dir.file("c.zfr"));
+    const std::string c = test::read_text_file(dir.file("c.zfr"));
     EXPECT_EQ(c.substr(c.find("ZFR 3")), "ZFR 3 SUR WVL 0.5 SSZ 1.000000\n1234567.1235      -0.0001       0.0001 \n");
 }
 

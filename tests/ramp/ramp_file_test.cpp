@@ -10,6 +10,7 @@
 #include "common/errors.h"
 #include "ramp/ramp_file.h"
 #include "tests/support/alloc_fail.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -253,6 +254,23 @@ TEST(RampFileWriter, FailureCodes) {
     ASSERT_NE(ro, nullptr);
     EXPECT_EQ(rr_write_ramp_stream(ro, &h, sample_points), ERR_CANT_WRITE_FILE);
     std::fclose(ro);
+}
+
+TEST(RampFileLayout, EveryFileFaultLeavesTheFileWholeOrNew) {
+    const rr_ramp_hdr_t h = sample_header();
+    test::TempDir reference;
+    const std::string complete = written(reference, h, sample_points);
+    for (const bool existing : {true, false}) {
+        test::TempDir dir;
+        const std::string path = dir.file("ramp.bin");
+        test::sweep_writer({path,
+                            "an older ramp",
+                            existing,
+                            complete,
+                            [&] { return rr_write_ramp_file(path.c_str(), &h, sample_points); },
+                            ERR_CANT_CREATE_FILE,
+                            {dir.path()}});
+    }
 }
 
 }  // namespace mf

@@ -1,10 +1,14 @@
 #include "tests/support/temp_dir.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
+
+#include "platform/files.h"
 
 namespace mf::test {
 
@@ -40,6 +44,23 @@ std::vector<std::string> TempDir::entries() const {
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text_file(const std::string& path) {
+    const std::string bytes = read_file(path);
+    const std::string line_end = platform::text_line_end();
+    std::string text;
+    text.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes.compare(i, line_end.size(), line_end) == 0) {
+            text += '\n';
+            i += line_end.size() - 1;
+        } else {
+            EXPECT_NE(bytes[i], '\n') << path << ": a line not ended by the system's line end at byte " << i;
+            text += bytes[i];
+        }
+    }
+    return text;
 }
 
 void write_file(const std::string& path, const std::string& bytes) {

@@ -23,6 +23,9 @@ private:
 };
 
 std::string read_file(const std::string& path);
+// A text file the library wrote: its lines must end as text files on this system
+// do (CR LF on Windows); they come back ending in '\n'.
+std::string read_text_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 
 }  // namespace mf::test
