@@ -19,6 +19,7 @@ class CanEvents : public CanTest {
 protected:
     void SetUp() override {
         CanTest::SetUp();
+        connect_bridge();
         can_clear_event_queues();
         ASSERT_EQ(CanCreateSyncObjects(), 0);
         can_set_pdo_decoding({255, 0, -1, 0, 0, false});
@@ -71,6 +72,7 @@ TEST_F(CanEvents, SyncObjectsAreTheThreeNamedLocksCreatedFree) {
 
 TEST_F(CanEvents, RegistrationByTarnSystemType) {
     sim().reset();
+    connect_bridge();
     EXPECT_EQ(can_register_events(&si_, true), 0);
     EXPECT_TRUE(sim().handlers_registered());
     EXPECT_EQ(sim().registered_pdos(), (std::vector<uint32_t>{0x1C0, 0x1C8, 0x1C9, 0x2C0, 0x2C4}));
