@@ -1,5 +1,6 @@
 #include "common/msg.h"
 
+#include <atomic>
 #include <cstdarg>
 
 #include "common/timeutil.h"
@@ -7,7 +8,8 @@
 namespace mf {
 
 namespace {
-u_msg_fn current_sink = &u_msg;
+// Read by every thread that prints; set by the host.
+std::atomic<u_msg_fn> current_sink{&u_msg};
 
 void write_and_flush(std::FILE* stream, const char* fmt, va_list args) {
     std::vfprintf(stream, fmt, args);
@@ -36,13 +38,14 @@ void u_msg_stream(std::FILE* stream, const char* fmt, ...) {
     va_end(args);
 }
 
-u_msg_fn u_get_msg_sink() { return current_sink; }
+u_msg_fn u_get_msg_sink() { return current_sink.load(); }
 
-void u_set_msg_sink(u_msg_fn sink) { current_sink = sink ? sink : &u_msg; }
+void u_set_msg_sink(u_msg_fn sink) { current_sink.store(sink ? sink : &u_msg); }
 
 std::FILE* u_msg_sink_stream() {
-    if (current_sink == &u_msg) return stderr;
-    if (current_sink == &u_msg_stdout) return stdout;
+    const u_msg_fn sink = current_sink.load();
+    if (sink == &u_msg) return stderr;
+    if (sink == &u_msg_stdout) return stdout;
     return nullptr;
 }
 
@@ -54,8 +57,8 @@ void u_msg_time(const char* fmt, ...) {
     va_end(args);
     char stamp[41];
     u_time_text(stamp);
-    u_sink("%s ", stamp);
-    u_sink("%s", message);
+    // One call, so lines from two threads cannot interleave stamp and text.
+    u_sink("%s %s", stamp, message);
 }
 
 }  // namespace mf

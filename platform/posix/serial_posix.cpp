@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 
 #include "platform/posix/termios_map.h"
 #include "platform/serial_port.h"
@@ -247,6 +248,7 @@ public:
     // data stream, so the error flags stay clear here.
     int status(serial_status* st) override {
         *st = serial_status{};
+        std::lock_guard<std::mutex> hold(close_guard_);
         if (fd_ < 0) return EBADF;
         int in = 0;
         if (::ioctl(fd_, FIONREAD, &in) != 0) return errno;
@@ -272,6 +274,7 @@ public:
     }
 
     int close() override {
+        std::lock_guard<std::mutex> hold(close_guard_);
         if (fd_ < 0) return EBADF;
         ::flock(fd_, LOCK_UN);
         if (::close(fd_) != 0 && errno != EINTR) return errno;
@@ -306,6 +309,10 @@ private:
     }
 
     int fd_;
+    // The status query may come from another thread (the device-control worker)
+    // while the owner closes: it must see the port open or closed, never run an
+    // ioctl on a descriptor being closed or already reused.
+    std::mutex close_guard_;
     bool pseudo_;
     bool configured_ = false;
     serial_settings shadow_{};
