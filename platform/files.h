@@ -29,6 +29,8 @@ bool remove_file(const std::string& path);
 std::string create_temp_file(const std::string& directory, const std::string& prefix);
 // Size in bytes, or -1.
 int64_t file_size(const std::string& path);
+// Size in bytes of the file behind an open stream (64-bit on every system), or -1.
+int64_t stream_size(std::FILE* stream);
 
 // The system's last error number (errno, or GetLastError on Windows).
 int last_error();
