@@ -61,6 +61,11 @@ std::string native_separators(std::string path, char separator) {
     return path;
 }
 
+std::string kept_directory(std::string value) {
+    if (value.size() > max_directory_length) value.clear();
+    return value;
+}
+
 }  // namespace paths
 
 namespace {
@@ -72,8 +77,6 @@ struct DirectoryLookup {
     const char* result() const { return value.empty() ? nullptr : value.c_str(); }
 };
 
-constexpr size_t max_directory_length = 260;
-
 DirectoryLookup install_lookup, config_lookup, ramps_lookup;
 std::string machine_name_text;
 bool machine_name_done = false;
@@ -82,7 +85,8 @@ char* found_file = nullptr;
 bool from_environment(const char* variable, DirectoryLookup& lookup) {
     const char* value = std::getenv(variable);
     if (!value) return false;
-    lookup.value.assign(value, std::min(std::strlen(value), max_directory_length));
+    // Set but too long: the directory is absent, not the unset variable's default.
+    lookup.value = paths::kept_directory(value);
     return true;
 }
 
@@ -94,7 +98,7 @@ const char* u_install_dir() {
         if (!from_environment("HX_INSTALL_DIR", install_lookup)) {
             install_lookup.value = paths::install_dir_from_program(platform::program_path(), platform::path_separator(),
                                                                    !platform::paths_are_case_sensitive());
-            if (install_lookup.value.size() > max_directory_length) install_lookup.value.resize(max_directory_length);
+            install_lookup.value = paths::kept_directory(install_lookup.value);
             u_sink("Install directory: %s\n", install_lookup.value.c_str());
         }
     }
@@ -107,7 +111,7 @@ const char* u_config_dir() {
         if (!from_environment("HX_CONFIG_DIR", config_lookup)) {
             if (const char* install = u_install_dir()) {
                 std::string candidate = paths::join(install, "cfg", platform::path_separator());
-                config_lookup.value = platform::is_directory(candidate) ? candidate : install;
+                config_lookup.value = paths::kept_directory(platform::is_directory(candidate) ? candidate : install);
             }
         }
     }
@@ -119,8 +123,9 @@ const char* u_ramps_dir() {
         ramps_lookup.done = true;
         if (!from_environment("HX_RAMPS_DIR", ramps_lookup)) {
             if (const char* config = u_config_dir()) {
-                ramps_lookup.value = paths::join(config, "ramps", platform::path_separator());
-                if (!platform::is_directory(ramps_lookup.value)) platform::create_directory(ramps_lookup.value);
+                ramps_lookup.value = paths::kept_directory(paths::join(config, "ramps", platform::path_separator()));
+                if (!ramps_lookup.value.empty() && !platform::is_directory(ramps_lookup.value))
+                    platform::create_directory(ramps_lookup.value);
             }
         }
     }

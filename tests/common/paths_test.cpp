@@ -50,6 +50,25 @@ TEST(ParentDirectoryRule, BothSeparatorStyles) {
     EXPECT_EQ(paths::parent_directory("odd\\name", '/'), ".");
 }
 
+// A cut directory value names another, possibly existing, directory: an
+// over-long value is absent instead.
+TEST(DirectoryValueRule, OverLongIsAbsentNeverCut) {
+    const std::string base = "/data/" + std::string(250, 'd');
+    struct Case {
+        std::string value;
+        std::string kept;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"/opt/mf/cfg", "/opt/mf/cfg"},
+        {std::string(260, 'x'), std::string(260, 'x')},
+        {std::string(261, 'x'), ""},
+        {base + "/ramps", ""},  // 262: its first 260 characters would be a sibling
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(paths::kept_directory(c.value), c.kept) << c.value.size();
+}
+
 // The directory lookups are kept for the life of the process, so one test sets the
 // environment before the first lookup and checks the whole chain.
 TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
