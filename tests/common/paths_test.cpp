@@ -83,6 +83,13 @@ TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
     unsetenv("HX_CONFIG_DIR");
     unsetenv("HX_RAMPS_DIR");
 #endif
+    {
+        // Out of memory at the first lookup: absent for now, looked up again later.
+        test::NewFailure fail(-1);
+        EXPECT_EQ(u_ramps_dir(), nullptr);
+        EXPECT_EQ(u_config_dir(), nullptr);
+        EXPECT_EQ(u_install_dir(), nullptr);
+    }
     ASSERT_NE(u_install_dir(), nullptr);
     EXPECT_EQ(std::string(u_install_dir()), install);
     // No cfg directory under the install directory: the configuration directory is
@@ -106,6 +113,18 @@ TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
     {
         test::AllocFailure fail(1);
         EXPECT_EQ(u_find_file("only_in_config.dat", &found), ERR_NO_MEM);
+    }
+    // Every operator new of the search failing in turn: ERR_NO_MEM, nothing thrown.
+    int news = 0;
+    {
+        test::NewFailure counting(0);
+        ASSERT_EQ(u_find_file("only_in_config.dat", &found), 0);
+        news = counting.count();
+    }
+    ASSERT_GT(news, 0);
+    for (int k = 1; k <= news; ++k) {
+        test::NewFailure fail(k);
+        EXPECT_EQ(u_find_file("only_in_config.dat", &found), ERR_NO_MEM) << k;
     }
 }
 
