@@ -704,13 +704,13 @@ int32_t abs_wave_meter(sb_parse& p) {
     return 0;
 }
 
-// A word holding a decimal integer.
+// A word read as a decimal integer the way the C library's atoi reads it: the
+// leading digits count, a word without them is 0 (stored files rely on that).
 int32_t word_integer(sb_parse& p, int32_t* out) {
     TRY(p.lex.text(p.word));
     const char* s = p.word;
     const bool negative = *s == '-';
     if (*s == '-' || *s == '+') ++s;
-    if (*s < '0' || *s > '9') return fail(SYNTAX, "Syntax error.");
     int64_t v = 0;
     for (; *s >= '0' && *s <= '9'; ++s)
         if (v <= INT32_MAX) v = v * 10 + (*s - '0');

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 
 #include "can/can_bus.h"
 #include "can/can_sdo.h"
@@ -131,7 +132,13 @@ void append_pdo(const can_pdo& p) {
         dropped.fetch_add(1);
         return;
     }
-    pdo_queue.push_back(p);
+    // Out of memory the record is dropped and counted: nothing may be thrown into
+    // the interface library's thread.
+    try {
+        pdo_queue.push_back(p);
+    } catch (const std::bad_alloc&) {
+        dropped.fetch_add(1);
+    }
 }
 
 void append_emcy(const can_emcy_record& r) {
@@ -140,7 +147,11 @@ void append_emcy(const can_emcy_record& r) {
         dropped.fetch_add(1);
         return;
     }
-    emcy_queue.push_back(r);
+    try {
+        emcy_queue.push_back(r);
+    } catch (const std::bad_alloc&) {
+        dropped.fetch_add(1);
+    }
 }
 
 // Called with slots().guard held.

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <new>
+#include <string>
 
+#include "common/text.h"
 #include "common/timeutil.h"
 
 namespace mf {
@@ -36,6 +39,30 @@ void u_msg_stream(std::FILE* stream, const char* fmt, ...) {
     va_start(args, fmt);
     write_and_flush(stream, fmt, args);
     va_end(args);
+}
+
+void u_sink(const char* fmt, ...) {
+    // Most messages fit the stack; a longer one is formatted again into a string,
+    // and when that cannot be allocated the message goes out cut rather than not
+    // at all (and nothing is thrown on a library thread).
+    char line[1024];
+    va_list args;
+    va_start(args, fmt);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
+    if (n >= static_cast<int>(sizeof line)) {
+        try {
+            const std::string text = u_vformat(fmt, again);
+            va_end(again);
+            u_get_msg_sink()("%s", text.c_str());
+            return;
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    va_end(again);
+    u_get_msg_sink()("%s", n < 0 ? "" : line);
 }
 
 u_msg_fn u_get_msg_sink() { return current_sink.load(); }

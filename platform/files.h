@@ -21,6 +21,8 @@ std::FILE* open_file(const std::u16string& path, const char* mode);
 bool remove_file(const std::string& path);
 // Size in bytes, or -1.
 int64_t file_size(const std::string& path);
+// Size in bytes of the file behind an open stream (64-bit on every system), or -1.
+int64_t stream_size(std::FILE* stream);
 
 // The system's last error number (errno, or GetLastError on Windows).
 int last_error();

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <io.h>
 
 #include <cstdio>
 #include <string>
@@ -47,6 +48,14 @@ int64_t file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int64_t stream_size(std::FILE* stream) {
+    if (stream == nullptr) return -1;
+    LARGE_INTEGER size;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &size)) return -1;
+    return static_cast<int64_t>(size.QuadPart);
 }
 
 int last_error() { return static_cast<int>(GetLastError()); }

@@ -11,6 +11,7 @@
 #include "common/error_codes.h"
 #include "platform/events.h"
 #include "tests/can/can_fixture.h"
+#include "tests/support/alloc_fail.h"
 
 namespace mf::test {
 namespace {
@@ -322,6 +323,23 @@ TEST_F(CanEvents, RecreatingTheLocksWhileRecordsArriveLosesNothingUncounted) {
     const uint64_t dropped = can_events_dropped() - dropped_before;
     EXPECT_EQ(can_pdo_queue_length() + can_emcy_queue_length() + dropped, 2 * (per_producer + per_producer / 100));
     EXPECT_EQ(out_.text(), "");
+}
+
+// Out of memory a producer drops the record and counts it; nothing is thrown into
+// the producer's thread.
+TEST_F(CanEvents, RecordsThatCannotBeQueuedAreCountedAsDropped) {
+    const uint64_t dropped = can_events_dropped();
+    constexpr int sent = 2000;
+    const uint8_t data[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    {
+        NewFailure fail(-1);
+        for (int i = 0; i < sent; ++i) {
+            can_put_pdo(0x1C8, 8, data);
+            can_put_emcy(5, 6, nullptr, 0);
+        }
+    }
+    EXPECT_GT(can_events_dropped(), dropped);
+    EXPECT_EQ(can_pdo_queue_length() + can_emcy_queue_length() + (can_events_dropped() - dropped), 2u * sent);
 }
 
 // Two producers (the library's handlers on the simulator's thread and the motion

@@ -21,6 +21,7 @@
 #include "common/text.h"
 #include "common/timeutil.h"
 #include "platform/clock.h"
+#include "platform/large_memory.h"
 #include "tests/support/alloc_fail.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
@@ -76,6 +77,40 @@ TEST(FileExists, WidePathConvention) {
     std::fclose(f);
     wide[dir.file("wide").size() * 2 + 2] = 'e';  // now names a file that does not exist
     EXPECT_FALSE(u_file_exists(wide.c_str()));
+}
+
+// The scan of a wide path is bounded; argument-vector names never take the
+// wide form.
+TEST(FileExists, WideScanIsBoundedAndArgumentsAreNarrow) {
+    std::string wide = "\xFF\xFE";
+    wide += std::string(2 * u_wide_path_max_units, 'a');
+    wide += std::string(2, '\0');
+    auto units = u_wide_path(wide.c_str());
+    ASSERT_TRUE(units.has_value());
+    EXPECT_EQ(units->size(), u_wide_path_max_units);
+    wide.insert(2, "aa");
+    EXPECT_FALSE(u_wide_path(wide.c_str()).has_value());
+
+    EXPECT_EQ(u_argument_path("\xFF\xFEname"), "./\xFF\xFEname");
+    EXPECT_EQ(u_argument_path("\xFE\xFFname"), "./\xFE\xFFname");
+    EXPECT_FALSE(u_wide_path(u_argument_path("\xFF\xFEname").c_str()).has_value());
+    for (const char* kept : {"name", "\xFF", "\xFFname", "/abs/\xFF\xFE", ""})
+        EXPECT_EQ(u_argument_path(kept), kept);
+}
+
+// allocate_large gives a usable zero-filled block for every size, even 0.
+TEST(LargeBlocks, EverySizeIsUsable) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2} << 20, (std::size_t{2} << 20) + 1}) {
+        SCOPED_TRACE(size);
+        auto* block = static_cast<unsigned char*>(platform::allocate_large(size));
+        ASSERT_NE(block, nullptr);
+        const std::size_t last = size == 0 ? 0 : size - 1;
+        EXPECT_EQ(block[0], 0);
+        EXPECT_EQ(block[last], 0);
+        block[0] = 1;
+        block[last] = 1;
+        platform::release_large(block, size);
+    }
 }
 
 TEST(CopyFile, ReplacesDestinationAndReportsFailure) {

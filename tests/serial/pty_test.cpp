@@ -159,6 +159,40 @@ TEST_F(PtyPort, StatusQueriesFromAnotherThreadWhileThePortCloses) {
     }
 }
 
+// Exclusive mode is a property of the terminal: left set after the close it keeps
+// every unprivileged user out while the other end stays open.
+TEST_F(PtyPort, ExclusiveModeEndsWithTheClose) {
+    bool on = false;
+    ASSERT_EQ(pty.exclusive(&on), 0);
+    EXPECT_TRUE(on);
+    ASSERT_EQ(sio_close(&port), 0);
+    ASSERT_EQ(pty.exclusive(&on), 0);
+    EXPECT_FALSE(on);
+}
+
+// Once the other end has gone a read can never complete: it fails at once instead
+// of spinning until the total time-out, or for ever when there is none.
+TEST(PtyHangUp, ReadOnAHungUpLineFailsAtOnce) {
+    REQUIRE_PTY();
+    for (uint32_t seconds : {2u, 0u}) {
+        SCOPED_TRACE(seconds);
+        platform::Pty pty;
+        ASSERT_EQ(pty.open(), 0);
+        sio_port port;
+        ASSERT_EQ(sio_open(pty.device().c_str(), &port), 0);
+        ASSERT_EQ(sio_init_soft(port.handle, nullptr), 0);
+        ASSERT_EQ(sio_set_timeout(port.handle, seconds), 0);
+        pty.hang_up();
+        uint8_t b[4];
+        uint32_t n = 0;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(sio_read_data(port.handle, b, sizeof b, &n), 1);
+        EXPECT_LT(elapsed_ms(start), 500);
+        EXPECT_EQ(n, 0u);
+        sio_close(&port);
+    }
+}
+
 TEST_F(PtyPort, BytesBothWays) {
     ASSERT_EQ(sio_init_soft(port.handle, nullptr), 0);
     uint32_t n = 0;
