@@ -12,7 +12,10 @@ namespace mf {
 
 namespace {
 // Read by every thread that prints; set by the host.
-std::atomic<u_msg_fn> current_sink{&u_msg};
+// The stored pointer type carries no format attribute (an atomic's template
+// argument would drop it); the functions that hand it out give it back.
+using plain_msg_fn = void (*)(const char* fmt, ...);
+std::atomic<plain_msg_fn> current_sink{&u_msg};
 
 void write_and_flush(std::FILE* stream, const char* fmt, va_list args) {
     std::vfprintf(stream, fmt, args);

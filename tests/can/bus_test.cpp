@@ -155,6 +155,7 @@ TEST_F(CanDiscovery, BridgeResetFailurePrintsWithoutTimeStamp) {
     EXPECT_EQ(can_reset_bridge(&si_), ERR_HW_FAIL);
     EXPECT_EQ(out_.text(), "CAN_ResetBridge canErr 0\n");
     // The reset goes to the library whatever the instrument's board.
+    ASSERT_EQ(can_lib().CAN_Connect(0x6301A8C0), CAN_OK);
     si_.boardType = BOARD_TARN;
     EXPECT_EQ(can_reset_bridge(&si_), 0);
     EXPECT_EQ(sim().calls(can_op::CAN_ResetBridge), 3);
