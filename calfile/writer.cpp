@@ -123,9 +123,12 @@ std::string exact_real(char conversion, int precision, double value) {
 
 // %g, the writer's usual conversion for reals.
 std::string real_g(double value) { return exact_real('g', 6, value); }
-// A value the reader keeps in single precision.
-std::string real_float(char conversion, int precision, float value) {
-    return exact_real(conversion, precision, value, [value](double read) { return static_cast<float>(read) == value; });
+// A value the reader keeps in single precision. Near the top of its range the
+// float may lie above the range (2147483647 is kept as 2147483648); the top of the
+// range then stands for it.
+std::string real_float(char conversion, int precision, float value, double high) {
+    const double shown = static_cast<double>(value) > high && static_cast<float>(high) == value ? high : value;
+    return exact_real(conversion, precision, shown, [value](double read) { return static_cast<float>(read) == value; });
 }
 
 class cal_writer {
@@ -180,6 +183,7 @@ private:
     std::string out_;
     int32_t result_ = 0;
     bool mags_written_ = false;  // statements indexed by magnification can follow
+    int mag_count_ = 0;          // the magnification count the file gives the reader
 };
 
 void cal_writer::identity() {
@@ -397,9 +401,12 @@ void cal_writer::llc_range() {
     if (!d.forced) {
         const int32_t low = d.first ? d.low : 0, high = d.first ? d.high : 0;
         if (!first_is(low, high)) want(1);
-        const int32_t low2 = d.second ? d.low2 : 0, high2 = d.second ? d.high2 : 0;
-        if (r[2] != low2 || r[3] != high2) want(2);
     }
+    // A second pair beyond what the statement accepts (0..4096) can only come from
+    // the CAN derivation and is left to it.
+    const int32_t low2 = d.second ? d.low2 : 0, high2 = d.second ? d.high2 : 0;
+    const bool expressible = r[2] >= 0 && r[2] <= 4096 && r[3] >= 0 && r[3] <= 4096;
+    if ((r[2] != low2 || r[3] != high2) && expressible) want(2);
     if (pairs == 0) return;
     item("LLC Range");
     add("  %d  %d", r[0], r[1]);
@@ -491,6 +498,7 @@ void cal_writer::magnifications() {
     list("SysMag", m.sys, sys);
     list("NomMag", m.nom, nom);
     mags_written_ = sys > 0 || nom > 0;
+    mag_count_ = nom > 0 ? nom : sys;
 }
 
 void cal_writer::fenn_table(const char* name, const double (*rows)[sb_max_fenn_values]) {
@@ -507,7 +515,7 @@ void cal_writer::fenn_table(const char* name, const double (*rows)[sb_max_fenn_v
 
 void cal_writer::fenn() {
     const sb_fenn& f = *si_->fenn;
-    const int count = si_->mag.count < sb_max_mags ? si_->mag.count : sb_max_mags;
+    const int count = mag_count_;
     auto g8 = [](double v) { return exact_real('g', 8, v); };
     if (f.materials) text_item("FennMaterials", f.materials);
     item("FennSys");
@@ -624,7 +632,7 @@ void cal_writer::motion() {
     auto backlash = [&](const char* name, float value) {
         if (value == 0) return;
         item(name);
-        add("  %s\n", real_float('g', 6, value).c_str());
+        add("  %s\n", real_float('g', 6, value, 1000).c_str());
     };
     backlash("XAxisBacklash", m.xAxisBacklash);
     backlash("YAxisBacklash", m.yAxisBacklash);
@@ -685,7 +693,7 @@ void cal_writer::wave_monitor() {
     if (wm.comm) text_item("wmComm", wm.comm);
     if (wm.sysGain > 0) {
         item("wmSysGain");
-        add("  %s\n", real_float('f', 6, wm.sysGain).c_str());
+        add("  %s\n", real_float('f', 6, wm.sysGain, 2147483647.0).c_str());
     }
     // The wave monitor systems cannot be read without wmMonOPD, even when it is 0.
     if (wm.monOPD > 0 || type({SYS_SKERRY, SYS_SKERRY_CAN})) {
@@ -767,7 +775,7 @@ int32_t cal_writer::run(std::string* text) {
     // translation is set (the statement takes every index once a magnification is
     // given).
     for (int i = 0; i < sb_max_mags && mags_written_; ++i) {
-        if (!(split && i < si->mag.count) && cam.trans[i][0] == 0 && cam.trans[i][1] == 0) continue;
+        if (!(split && i < mag_count_) && cam.trans[i][0] == 0 && cam.trans[i][1] == 0) continue;
         item("Camera Trans");
         add("  %d  %d  %d\n", i, cam.trans[i][0], cam.trans[i][1]);
     }
