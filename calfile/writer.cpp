@@ -22,6 +22,7 @@
 #include "common/files.h"
 #include "common/msg.h"
 #include "common/text.h"
+#include "platform/file_handle.h"
 #include "platform/files.h"
 
 #if defined(__GNUC__)
@@ -824,6 +825,12 @@ int32_t sb_format_cal(const sysInfo* si, std::string* text) {
 int32_t sb_writeCal(int slot, const char* path) {
     sysInfo* si = sb_slot(slot);
     if (!si) return ERR_PARAM_OUT_OF_RANGE;
+    // A handle the host holds on the calibration file would keep the file from being
+    // replaced (on Windows); it is closed and forgotten first.
+    if (si->calFileHandle != 0) {
+        platform::close_file_handle(si->calFileHandle);
+        si->calFileHandle = 0;
+    }
     sb_message_count() = 0;
     const std::string target = path && path[0] ? std::string(path) : sb_default_cal_path(si);
 
