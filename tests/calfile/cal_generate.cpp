@@ -890,6 +890,21 @@ std::string cal_round_trip(const std::string& source) {
     return failure;
 }
 
+std::string cal_settled_round_trip(const std::string& source) {
+    std::string log;
+    sink_text = &log;
+    u_set_msg_sink(&capture);
+    sysInfo* a = sb_slot(2);
+    std::string first;
+    const bool written = read_text(a, source) == 0 && sb_format_cal(a, &first) == 0;
+    sb_setDefaults(a);
+    u_set_msg_sink(nullptr);
+    sink_text = nullptr;
+    if (!written) return "";
+    const std::string failure = cal_round_trip(first);
+    return failure.empty() ? "" : failure + "\nfirst source:\n" + source;
+}
+
 cal_generated random_cal_file(std::mt19937_64& rng, int32_t sys_type) { return gen(rng, sys_type).run(); }
 
 }  // namespace mf::test

@@ -58,4 +58,9 @@ std::string cal_record_differences(const sysInfo& a, const sysInfo& b);
 // "" on success, otherwise what went wrong with the texts involved.
 std::string cal_round_trip(const std::string& source);
 
+// For any source: when it reads and the record is written, the written file must
+// read, and from there the strict round trip above must hold (a record that no
+// statement sequence expresses is settled by its first write). "" or the failure.
+std::string cal_settled_round_trip(const std::string& source);
+
 }  // namespace mf::test
