@@ -104,8 +104,10 @@ std::string exact_real(char conversion, int precision, double shown, ReadsBack r
         std::string text = print_real(conversion, p, shown);
         if (reads_back(parse_real(text))) return text;
     }
-    // A scaled value: one of the neighbours of the shown value may be the one that
+    // Every digit of the shown value (a fixed conversion runs out of digits for
+    // small values); for a scaled value one of its neighbours may be the one that
     // scales back exactly.
+    if (std::string text = print_real('g', 17, shown); reads_back(parse_real(text))) return text;
     double down = shown, up = shown;
     for (int step = 0; step < 4; ++step) {
         down = std::nextafter(down, -HUGE_VAL);
