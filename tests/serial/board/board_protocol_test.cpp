@@ -1,0 +1,458 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/error_codes.h"
+#include "serial/board/ur_board.h"
+#include "tests/serial/board/board_fixture.h"
+#include "tests/support/capture.h"
+
+namespace mf {
+namespace {
+
+using test::hex;
+using Fault = sim::BoardPeer::Fault;
+
+class Board : public ::testing::Test {
+protected:
+    explicit Board(ur_family family = ur_family::uz1) : b(family) {}
+    void SetUp() override { ASSERT_EQ(ur_initUZ(&b.si), 0); }
+
+    // ur_writeUZ of a command given without its checksum, in a 128-byte buffer.
+    int32_t write(const std::string& packet, bool data_reply) {
+        std::vector<uint8_t> p = hex(packet);
+        std::memset(buf, 0xEE, sizeof buf);
+        std::memcpy(buf, p.data(), p.size());
+        return ur_writeUZ(b.port(), p[0], buf, data_reply, false);
+    }
+    int32_t read(int32_t resp_type) { return ur_readUZ(b.port(), buf, resp_type, &length); }
+    std::vector<uint8_t> reply(std::size_t n) const { return {buf, buf + n}; }
+    int64_t now() { return b.line.clock.monotonic_ms(); }
+
+    test::DeviceTable devices;
+    test::BoardOnLine b;
+    uint8_t buf[ur_reply_buffer_size] = {};
+    int32_t length = -1;
+};
+
+class BraeBoard : public Board {
+protected:
+    BraeBoard() : Board(ur_family::brae) {}
+};
+
+TEST_F(Board, OpensTheLineAndRegistersThePort) {
+    const platform::serial_settings s = b.line.line->settings();
+    EXPECT_EQ(s.baud, 38400u);
+    EXPECT_EQ(s.byte_size, 8);
+    EXPECT_EQ(s.parity, platform::SERIAL_PARITY_NONE);
+    EXPECT_EQ(s.stop_bits, platform::SERIAL_STOP_1);
+    EXPECT_FALSE(s.out_xon_xoff);
+    EXPECT_FALSE(s.in_xon_xoff);
+    EXPECT_FALSE(s.cts_out_flow);
+    EXPECT_EQ(s.rts_control, platform::SERIAL_RTS_HANDSHAKE);
+    EXPECT_TRUE(b.line.line->dtr());
+    EXPECT_TRUE(dev_is_registered(static_cast<dev_handle>(b.port()->handle)));
+
+    // The worker finds the board when it speaks on its own.
+    b.board.send_report(155, 3);
+    dev_record found{};
+    EXPECT_EQ(dev_data_read(DEV_SERIAL_BOARD, &found, false), DEV_SERIAL_BOARD);
+    EXPECT_EQ(found.handle, static_cast<dev_handle>(b.port()->handle));
+    EXPECT_EQ(found.object, &b.si);
+
+    const sio_handle h = b.port()->handle;
+    EXPECT_EQ(ur_closeUZ(b.port()), 0);
+    EXPECT_EQ(b.port()->handle, SIO_INVALID_HANDLE);
+    EXPECT_FALSE(dev_is_registered(static_cast<dev_handle>(h)));
+    EXPECT_FALSE(b.line.line->is_open());
+    EXPECT_EQ(ur_closeUZ(b.port()), ERR_INVALID_PARAM);
+    EXPECT_EQ(ur_closeUZ(nullptr), ERR_INVALID_PARAM);
+}
+
+TEST_F(Board, CommandWithoutParametersAndItsDataReply) {
+    b.board.set_reply_data(UZ1_POWER_CHK_CMD, {0x01});
+    ASSERT_EQ(write("02 29", true), 0);
+    EXPECT_EQ(b.sent(), hex("02 29 29"));
+    EXPECT_EQ(b.answered(), hex("03 29 01 2a"));
+    EXPECT_EQ(reply(3), hex("29 01 2a"));
+    // The reply took the place of the packet; the rest of the buffer is untouched.
+    EXPECT_EQ(buf[3], 0xEE);
+}
+
+TEST_F(Board, AcknowledgeAndNegativeAcknowledges) {
+    test::SinkCapture cap;
+    ASSERT_EQ(write("03 04 01", false), 0);
+    EXPECT_EQ(b.sent(), hex("03 04 01 05"));
+    EXPECT_EQ(b.answered(), hex("02 ff ff"));
+
+    // One refusal: the packet goes out again and the second answer counts.
+    b.board.inject(Fault::nak);
+    ASSERT_EQ(write("03 04 00", false), 0);
+    EXPECT_EQ(b.sent(), hex("03 04 00 04 03 04 00 04"));
+    EXPECT_EQ(b.answered(), hex("02 fe fe 02 ff ff"));
+    EXPECT_EQ(cap.text(), "");
+
+    b.board.inject(Fault::nak, 3);
+    EXPECT_EQ(write("02 29", true), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(b.sent(), hex("02 29 29 02 29 29 02 29 29"));
+    EXPECT_EQ(b.answered(), hex("02 fe fe 02 fe fe 02 fe fe"));
+    EXPECT_EQ(cap.text(), "ur_writeUZ failed: cmd=UZ1_POWER_CHK_CMD\n");
+}
+
+TEST_F(Board, BadChecksumIsRetriedThreeTimes) {
+    test::SinkCapture cap;
+    b.board.inject(Fault::bad_checksum, 2);
+    ASSERT_EQ(write("03 04 01", false), 0);
+    EXPECT_EQ(b.sent().size(), 3u * 4);
+    EXPECT_EQ(cap.text(),
+              "ur_readUZ: checksum err recv 165 calc 255\n"
+              "ur_readUZ: checksum err recv 165 calc 255\n");
+    cap.clear();
+    b.board.inject(Fault::bad_checksum, 3);
+    EXPECT_EQ(write("03 04 01", false), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(b.sent().size(), 3u * 4);
+    EXPECT_EQ(cap.text(),
+              "ur_readUZ: checksum err recv 165 calc 255\n"
+              "ur_readUZ: checksum err recv 165 calc 255\n"
+              "ur_readUZ: checksum err recv 165 calc 255\n"
+              "ur_writeUZ failed: cmd=UZ1_PZT_POWER_CMD\n");
+}
+
+TEST_F(Board, ReportsBeforeTheAnswerAreSkippedTwiceAtMost) {
+    test::SinkCapture cap;
+    b.board.reports_before_answer(155, 2);
+    ASSERT_EQ(write("03 04 01", false), 0);
+    EXPECT_EQ(b.answered(), hex("03 9b 00 9b 03 9b 01 9c 02 ff ff"));
+    EXPECT_EQ(b.sent(), hex("03 04 01 05"));
+    EXPECT_EQ(cap.text(), "");
+
+    // A third report in a row fails the command without another attempt.
+    b.board.reports_before_answer(156, 3);
+    EXPECT_EQ(write("03 04 01", false), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(b.sent(), hex("03 04 01 05"));
+    EXPECT_EQ(cap.text(), "ur_readUZ: received unsolicited info\nur_writeUZ failed: cmd=UZ1_PZT_POWER_CMD\n");
+
+    // The same while a data reply is awaited.
+    ASSERT_EQ(ur_flush(b.port()), 0);
+    cap.clear();
+    b.board.set_reply_data(UZ1_POWER_CHK_CMD, {0x07});
+    b.board.reports_before_answer(156, 2);
+    ASSERT_EQ(write("02 29", true), 0);
+    EXPECT_EQ(reply(3), hex("29 07 30"));
+    EXPECT_EQ(cap.text(), "");
+}
+
+TEST_F(Board, WrongReplyCodeFailsWithoutRetry) {
+    test::SinkCapture cap;
+    b.board.inject(Fault::wrong_code);
+    EXPECT_EQ(write("02 29", true), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(b.sent(), hex("02 29 29"));
+    EXPECT_EQ(b.answered(), hex("03 2a 00 2a"));
+    EXPECT_EQ(cap.text(),
+              "ur_writeUZ: recvd invalid resp  wanted 41  got 42\n"
+              "ur_writeUZ failed: cmd=UZ1_POWER_CHK_CMD\n");
+    // The packet buffer is left as sent.
+    EXPECT_EQ(reply(3), hex("02 29 29"));
+
+    // Neither acknowledge nor refusal where an acknowledge is awaited.
+    cap.clear();
+    b.board.inject(Fault::wrong_code);
+    EXPECT_EQ(write("03 04 01", false), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(b.answered(), hex("02 fd fd"));
+    EXPECT_EQ(cap.text(), "ur_writeUZ failed: cmd=UZ1_PZT_POWER_CMD\n");
+}
+
+TEST_F(Board, SilenceWaitsTenSecondsForTheFirstByteThenRestoresTheTimeout) {
+    test::SinkCapture cap;
+    b.board.inject(Fault::silence);
+    const int64_t start = now();
+    EXPECT_EQ(write("02 29", true), ERR_UZ_RECV_TIMEOUT);
+    EXPECT_EQ(now() - start, 10000);
+    EXPECT_EQ(b.sent(), hex("02 29 29"));
+    EXPECT_EQ(cap.text(), "ur_readUZ: timed out on first byte, respType=2\nur_writeUZ failed: cmd=UZ1_POWER_CHK_CMD\n");
+    const std::vector<uint32_t> constants = b.line.line->read_constant_history();
+    ASSERT_GE(constants.size(), 2u);
+    EXPECT_EQ(constants[constants.size() - 2], 10000u);
+    EXPECT_EQ(constants.back(), 2000u);
+    uint32_t seconds = 0;
+    EXPECT_EQ(sio_get_timeout(b.port()->handle, &seconds), 0);
+    EXPECT_EQ(seconds, 2u);
+}
+
+TEST_F(Board, ReplyShorterThanItsLengthByte) {
+    test::SinkCapture cap;
+    b.board.inject(Fault::short_reply);
+    const int64_t start = now();
+    EXPECT_EQ(write("02 29", true), ERR_UZ_RECV_TIMEOUT);
+    EXPECT_EQ(b.answered(), hex("03 29"));
+    // The rest of the packet is awaited under the port's own time-outs: 100 ms
+    // between characters once one has come.
+    EXPECT_EQ(now() - start, 100);
+    EXPECT_EQ(cap.text(), "ur_readUZ: sio_read_data failed\nur_writeUZ failed: cmd=UZ1_POWER_CHK_CMD\n");
+}
+
+TEST_F(Board, LengthByteZeroOrTopBitReadsNothing) {
+    for (uint8_t first : {0x00, 0x80, 0x83, 0xFF}) {
+        SCOPED_TRACE(first);
+        b.line.line->feed(std::vector<uint8_t>{first});
+        length = -1;
+        EXPECT_EQ(read(UR_RESP_ACK), 0);
+        EXPECT_EQ(length, 0);
+        ASSERT_EQ(ur_flush(b.port()), 0);
+    }
+    // Not an answer to a command: no reply code came.
+    test::SinkCapture cap;
+    b.board.inject(Fault::zero_length);
+    EXPECT_EQ(write("03 04 01", false), ERR_UZ_RECV_FAILED);
+    b.board.inject(Fault::top_bit_length);
+    EXPECT_EQ(write("02 29", true), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(b.sent(), hex("03 04 01 05 02 29 29"));
+    EXPECT_EQ(cap.text(),
+              "ur_writeUZ: recvd empty resp  wanted 4\nur_writeUZ failed: cmd=UZ1_PZT_POWER_CMD\n"
+              "ur_writeUZ: recvd empty resp  wanted 41\nur_writeUZ failed: cmd=UZ1_POWER_CHK_CMD\n");
+    // The packet buffer still holds what was sent, not a reply.
+    EXPECT_EQ(reply(3), hex("02 29 29"));
+}
+
+TEST_F(Board, ReadingReports) {
+    b.board.send_report(156, 9, 4000);
+    const int64_t start = now();
+    ASSERT_EQ(read(UR_RESP_REPORT), 0);
+    EXPECT_EQ(now() - start, 4000);
+    EXPECT_EQ(length, 3);
+    EXPECT_EQ(reply(3), hex("9c 09 a5"));
+
+    // Anything else is read past, three packets at most, then a quiet failure.
+    test::SinkCapture cap;
+    b.line.line->feed(hex("02 ff ff 03 29 00 29 02 fe fe 03 9b 01 9c"));
+    EXPECT_EQ(read(UR_RESP_REPORT), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(cap.text(), "");
+    EXPECT_EQ(read(UR_RESP_REPORT), 0);
+    EXPECT_EQ(reply(3), hex("9b 01 9c"));
+
+    // A checksum error reaches the direct caller.
+    b.line.line->feed(hex("03 9b 01 00"));
+    EXPECT_EQ(read(UR_RESP_REPORT), UR_BAD_CHECKSUM);
+    // A reply kind outside 1..3 takes a packet and nothing of it.
+    b.line.line->feed(hex("02 ff ff"));
+    EXPECT_EQ(read(4), 0);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(b.line.line->pending(), 0u);
+}
+
+TEST_F(Board, SendFailureStopsAtOnce) {
+    test::SinkCapture cap;
+    b.line.line->faults.write = 5;
+    EXPECT_EQ(write("02 29", true), ERR_UZ_SEND_FAILED);
+    EXPECT_EQ(cap.text(), "ur_writeUZ: sio_send_data failed  i=0  len=3\nur_writeUZ failed: cmd=UZ1_POWER_CHK_CMD\n");
+    b.line.line->faults.write = 0;
+}
+
+TEST_F(Board, FirstByteWaitNeedsTheTimeoutService) {
+    test::SinkCapture cap;
+    b.line.line->feed(hex("02 ff ff"));
+    b.line.line->faults.set_timeouts = 5;
+    EXPECT_EQ(read(UR_RESP_ACK), ERR_UZ_RECV_TIMEOUT);
+    b.line.line->faults.set_timeouts = 0;
+    b.line.line->faults.get_timeouts = 5;
+    EXPECT_EQ(read(UR_RESP_ACK), ERR_UZ_RECV_TIMEOUT);
+    b.line.line->faults.get_timeouts = 0;
+    EXPECT_EQ(cap.text(),
+              "ur_readUZ: timed out on first byte, respType=1\n"
+              "ur_readUZ: timed out on first byte, respType=1\n");
+    // Nothing was read under a time-out that could not be set.
+    EXPECT_EQ(read(UR_RESP_ACK), 0);
+    EXPECT_EQ(length, 2);
+}
+
+TEST_F(Board, CommandNames) {
+    test::SinkCapture cap;
+    const sio_handle h = b.port()->handle;
+    EXPECT_STREQ(ur_cmd_str(h, 41), "UZ1_POWER_CHK_CMD");
+    EXPECT_STREQ(ur_cmd_str(h, 58), "UZ1_TURRETPOS_REPORT_CMD");
+    EXPECT_STREQ(ur_cmd_str(h, 59), "UZ1_INVALID_CMD");
+    EXPECT_STREQ(ur_cmd_str(h, -1), "UZ1_INVALID_CMD");
+    EXPECT_STREQ(ur_cmd_str(h + 1000, 41), "INVALID_PARAM");
+    EXPECT_STREQ(ur_cmd_str(SIO_INVALID_HANDLE, 41), "INVALID_PARAM");
+    EXPECT_EQ(cap.text(), "");
+
+    // The record's family changed under an open board: no name, and no null.
+    b.si.boardType = BOARD_CAN;
+    EXPECT_STREQ(ur_cmd_str(h, 41), "");
+    EXPECT_EQ(cap.text(), "ur_cmd_str: unknown instrBdType\n");
+    EXPECT_EQ(read(UR_RESP_ACK), ERR_WRONG_INSTR_BOARD);
+    EXPECT_EQ(length, 0);
+    b.si.boardType = BOARD_SABLEQV;
+}
+
+TEST_F(Board, RefusedArguments) {
+    EXPECT_EQ(ur_writeUZ(nullptr, 2, buf, false, false), ERR_INVALID_PARAM);
+    EXPECT_EQ(ur_writeUZ(b.port(), 2, nullptr, false, false), ERR_INVALID_PARAM);
+    EXPECT_EQ(ur_writeUZ(b.port(), 1, buf, false, false), ERR_INVALID_PARAM);
+    EXPECT_EQ(ur_writeUZ(b.port(), 256, buf, false, false), ERR_INVALID_PARAM);
+    EXPECT_EQ(ur_writeUZ(b.port(), 2, buf, false, true), ERR_INVALID_PARAM);
+    EXPECT_EQ(ur_readUZ(b.port(), nullptr, 1, &length), ERR_INVALID_PARAM);
+    EXPECT_EQ(b.sent(), hex(""));
+    sio_port stranger;
+    EXPECT_EQ(ur_readUZ(&stranger, buf, 1, &length), ERR_SYS_INFO_NOT_AVAIL);
+    stranger.handle = b.port()->handle + 1000;
+    EXPECT_EQ(ur_readUZ(&stranger, buf, 1, &length), ERR_SYS_INFO_NOT_AVAIL);
+    EXPECT_EQ(ur_flush(nullptr), ERR_INVALID_PARAM);
+}
+
+TEST_F(Board, FlushFailure) {
+    test::SinkCapture cap;
+    b.line.line->faults.purge = 5;
+    EXPECT_EQ(ur_flush(b.port()), ERR_UZ_COMM);
+    EXPECT_EQ(cap.text(), "sio_clear_buffer failed.");
+    b.line.line->faults.purge = 0;
+}
+
+TEST_F(Board, RampLoadStartAndIdle) {
+    // Slot 2, rampID 7, polar 'P', 3 points, offset 0, triggers 1..2, rate 0xF060.
+    ASSERT_EQ(write("0f 20 02 07 50 00 03 00 00 00 01 00 02 f0 60", false), 0);
+    EXPECT_EQ(b.sent(), hex("0f 20 02 07 50 00 03 00 00 00 01 00 02 f0 60 cf"));
+    EXPECT_EQ(b.answered(), hex("02 ff ff"));
+    // Points travel unframed after a checksummed header, with their own sum.
+    uint8_t data[ur_reply_buffer_size] = {0x04, 0x22, 0x00, 0x03, 0x25, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x06};
+    ASSERT_EQ(ur_writeUZ(b.port(), 12, data, true, true), 0);
+    EXPECT_EQ(b.sent(), hex("04 22 00 03 25 01 00 02 00 03 00 06"));
+    EXPECT_EQ(b.answered(), hex("03 22 00 22"));
+    EXPECT_EQ(b.board.ramp_points(), (std::vector<uint16_t>{0x100, 0x200, 0x300}));
+    EXPECT_EQ(b.board.ramp_point_sum(), 6);
+    ASSERT_EQ(write("02 23", false), 0);
+
+    ASSERT_EQ(write("02 09", true), 0);
+    EXPECT_EQ(reply(14), hex("09 ff ff 07 ff ff ff ff ff ff ff ff ff 05"));
+    b.answered();
+    EXPECT_EQ(b.board.update_rate(2), 0xF060);
+
+    // A start of an empty slot is refused; of the loaded one it runs 100 ms.
+    b.board.set_ramp_run_ms(100);
+    test::SinkCapture cap;
+    EXPECT_EQ(write("03 27 01", false), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(b.answered(), hex("02 fe fe 02 fe fe 02 fe fe"));
+    ASSERT_EQ(write("03 27 02", false), 0);
+    ASSERT_EQ(write("02 26", true), 0);
+    EXPECT_EQ(reply(3), hex("26 00 26"));
+    b.line.clock.advance(100);
+    ASSERT_EQ(write("02 26", true), 0);
+    EXPECT_EQ(reply(3), hex("26 01 27"));
+
+    // A rate for an empty slot comes back under the invalid-slot reply code.
+    cap.clear();
+    EXPECT_EQ(write("05 35 03 f0 00", true), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(cap.text(),
+              "ur_writeUZ: recvd invalid resp  wanted 53  got 23\nur_writeUZ failed: cmd=UZ1_RAMP_UPDATERATE_CMD\n");
+    ASSERT_EQ(write("05 35 02 f0 00", true), 0);
+    EXPECT_EQ(b.board.update_rate(2), 0xF000);
+
+    ASSERT_EQ(write("03 25 02", false), 0);
+    EXPECT_EQ(b.board.slots()[2], 255);
+}
+
+TEST_F(Board, BoardRefusesMalformedPackets) {
+    // A length byte that is not the table's, a code outside the table, a report
+    // code and a bad checksum are all refused by the board.
+    for (const char* packet : {"03 03 01 04", "02 3b 3b", "02 37 37", "02 29 28", "02 00 00"}) {
+        SCOPED_TRACE(packet);
+        b.line.line->clear_sent();
+        const std::vector<uint8_t> p = hex(packet);
+        uint32_t written = 0;
+        ASSERT_EQ(sio_send_data(b.port()->handle, p.data(), static_cast<uint32_t>(p.size()), &written), 0);
+        EXPECT_EQ(ur_readUZ(b.port(), buf, UR_RESP_ACK, &length), UR_NAK_RECEIVED);
+    }
+    EXPECT_TRUE(b.board.commands().empty());
+}
+
+TEST_F(BraeBoard, OwnReportsAreSkippedWhileAnAnswerIsAwaited) {
+    test::SinkCapture cap;
+    b.board.reports_before_answer(129, 1);
+    ASSERT_EQ(write("03 02 01", false), 0);
+    b.board.reports_before_answer(139, 2);
+    b.board.set_reply_data(BRAE_POWER_CHK_CMD, {0x05});
+    ASSERT_EQ(write("02 26", true), 0);
+    EXPECT_EQ(reply(3), hex("26 05 2b"));
+    b.board.reports_before_answer(139, 3);
+    EXPECT_EQ(write("02 26", true), ERR_UZ_RECV_FAILED);
+    EXPECT_EQ(cap.text(), "ur_readUZ: received unsolicited info\nur_writeUZ failed: cmd=BRAE_POWER_CHK_CMD\n");
+}
+
+TEST_F(BraeBoard, CommandNames) {
+    const sio_handle h = b.port()->handle;
+    EXPECT_STREQ(ur_cmd_str(h, 38), "BRAE_POWER_CHK_CMD");
+    EXPECT_STREQ(ur_cmd_str(h, 0), "BRAE_INVALID_CMD");
+    EXPECT_STREQ(ur_cmd_str(h, 43), "BRAE_INVALID_CMD");
+}
+
+TEST(BoardNames, EveryFamilyGivesCodeZeroForCodesOutsideItsTable) {
+    test::DeviceTable devices;
+    const struct {
+        ur_family family;
+        int32_t code;
+        const char* name;
+    } cases[] = {
+        {ur_family::uz2, 200, "UZ2_INVALID_CMD"},  {ur_family::uz2, 62, "UZ2_RS_MOVING_CMD"},
+        {ur_family::uz2, 63, "UZ2_INVALID_CMD"},   {ur_family::fenn, 41, "FENN_CUSTOM_CAMERA_CMD"},
+        {ur_family::fenn, 42, "FENN_INVALID_CMD"}, {ur_family::brae, 42, "BRAE_SHUTTER_OUTPUT_CMD"},
+        {ur_family::uz1, 255, "UZ1_INVALID_CMD"},  {ur_family::fenn, -200, "FENN_INVALID_CMD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::BoardOnLine b(c.family);
+        ASSERT_EQ(ur_initUZ(&b.si), 0);
+        EXPECT_STREQ(ur_cmd_str(b.port()->handle, c.code), c.name);
+    }
+}
+
+TEST(BoardOpen, Failures) {
+    test::DeviceTable devices;
+    test::SinkCapture cap;
+    {
+        test::BoardOnLine b(ur_family::uz2);
+        b.si.boardType = BOARD_CAIRN;
+        EXPECT_EQ(ur_initUZ(&b.si), ERR_WRONG_INSTR_BOARD);
+        EXPECT_FALSE(b.line.line->is_open());
+        b.si.slot = 4;
+        b.si.boardType = BOARD_TARN;
+        EXPECT_EQ(ur_initUZ(&b.si), ERR_INVALID_PARAM);
+        EXPECT_EQ(ur_initUZ(nullptr), ERR_INVALID_PARAM);
+        EXPECT_EQ(cap.text(), "");
+
+        b.si.slot = 1;
+        b.line.line->faults.open = 2;
+        EXPECT_EQ(ur_initUZ(&b.si), ERR_UZ_COMM);
+        EXPECT_EQ(cap.text(), "ur_initUZ: error initializing VBOARD0: ERR_CANT_OPEN_SERIAL\n");
+        b.line.line->faults.open = 0;
+
+        // A failure after the open closes the port again; the slot stays closed.
+        cap.clear();
+        b.line.line->faults.set_settings = 87;
+        EXPECT_EQ(ur_initUZ(&b.si), ERR_UZ_COMM);
+        EXPECT_EQ(cap.text(),
+                  "Com Settings Parameter: (null) is Invalid.\n"
+                  "ur_initUZ: error initializing VBOARD0: ERR_CANT_SET_SERIAL\n");
+        EXPECT_FALSE(b.line.line->is_open());
+        EXPECT_EQ(b.port()->handle, SIO_INVALID_HANDLE);
+        b.line.line->faults.set_settings = 0;
+    }
+    // Without the device control table the port is not kept open.
+    dev_free_cntrl();
+    cap.clear();
+    test::BoardOnLine b(ur_family::fenn);
+    EXPECT_EQ(ur_initUZ(&b.si), ERR_UZ_COMM);
+    EXPECT_EQ(cap.text(),
+              "dev_add_device failed: err=ERR_DEV_CNTRL\n"
+              "ur_initUZ: error initializing VBOARD0: ERR_DEV_CNTRL\n");
+    EXPECT_FALSE(b.line.line->is_open());
+    b.si.instrComm = nullptr;
+    cap.clear();
+    EXPECT_EQ(ur_initUZ(&b.si), ERR_UZ_COMM);
+    EXPECT_EQ(cap.text(), "ur_initUZ: error initializing : ERR_CANT_OPEN_SERIAL\n");
+    ASSERT_EQ(dev_init_cntrl(true), 0);
+}
+
+}  // namespace
+}  // namespace mf
