@@ -154,7 +154,7 @@ private:
                 int value = 0;
                 words >> code >> value;
                 t_.board->send_report(code, static_cast<uint8_t>(value));
-            } else if (op == "write" || op == "write-data" || op == "read") {
+            } else if (op == "write" || op == "write-data" || op == "write-raw" || op == "read" || op == "flush") {
                 call_ = op;
                 call_where_ = where_;
                 args_ = rest;
@@ -175,11 +175,16 @@ private:
         test::SinkCapture cap;
         if (call_ == "read") {
             result = ur_readUZ(port_, buf, std::stoi(args_), &length);
+        } else if (call_ == "flush") {
+            result = ur_flush(port_);
         } else {
             const std::vector<uint8_t> p = hex(args_);
             std::memcpy(buf, p.data(), p.size());
-            length = static_cast<int32_t>(text_of(hex(want_reply_)).empty() ? 0 : hex(want_reply_).size());
-            result = ur_writeUZ(port_, p[0], buf, call_ == "write-data", false);
+            length = static_cast<int32_t>(hex(want_reply_).size());
+            if (call_ == "write-raw")
+                result = ur_writeUZ(port_, static_cast<int32_t>(p.size()), buf, true, true);
+            else
+                result = ur_writeUZ(port_, p[0], buf, call_ == "write-data", false);
         }
         const std::vector<uint8_t> received = t_.board->received();
         const std::vector<uint8_t> transmitted = t_.board->transmitted();
