@@ -41,6 +41,10 @@ int32_t family_of(sio_handle handle) {
     return no_instrument;
 }
 
+// The name of an error from the name table itself: boards of different slots may
+// fail on different threads at once, so not through error_name's shared buffer.
+const char* name_of(int32_t err) { return err >= 1 && err <= ERR_LAST ? u_error_names[err] : "?"; }
+
 void set_handle(sio_port* port, sio_handle handle) {
     std::lock_guard<std::mutex> hold(instruments().lock);
     port->handle = handle;
@@ -98,7 +102,7 @@ int32_t ur_initUZ(sysInfo* si) {
     if (err == 0) err = sio_xon_xoff_off(port.handle);
     if (err == 0) err = dev_add_device(DEV_SERIAL_BOARD, static_cast<dev_handle>(port.handle), si);
     if (err != 0) {
-        u_sink("ur_initUZ: error initializing %s: %s\n", si->instrComm ? si->instrComm : "", error_name(err));
+        u_sink("ur_initUZ: error initializing %s: %s\n", si->instrComm ? si->instrComm : "", name_of(err));
         if (err != ERR_CANT_OPEN_SERIAL && port.handle != SIO_INVALID_HANDLE) sio_close(&port);
         return ERR_UZ_COMM;
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/error_codes.h"
@@ -259,6 +260,30 @@ TEST(BoardNames, EveryFamilyGivesCodeZeroForCodesOutsideItsTable) {
         ASSERT_EQ(ur_initUZ(&b.si), 0);
         EXPECT_STREQ(ur_cmd_str(b.port()->handle, c.code), c.name);
     }
+}
+
+// Boards of two slots used from two threads: each exchange finds its own board.
+TEST(BoardThreads, TwoSlotsAtOnce) {
+    test::DeviceTable devices;
+    test::BoardOnLine uz1(ur_family::uz1, "VBOARD0", 0);
+    test::BoardOnLine fenn(ur_family::fenn, "VBOARD1", 1);
+    ASSERT_EQ(ur_initUZ(&uz1.si), 0);
+    ASSERT_EQ(ur_initUZ(&fenn.si), 0);
+    uz1.board.set_reply_data(UZ1_POWER_CHK_CMD, {0x11});
+    fenn.board.set_reply_data(FENN_POWER_CHK_CMD, {0x22});
+    auto run = [](sio_port* port, uint8_t code, uint8_t status, int* good) {
+        for (int i = 0; i < 200; ++i) {
+            uint8_t buf[ur_reply_buffer_size] = {2, code};
+            if (ur_writeUZ(port, 2, buf, true, false) == 0 && buf[0] == code && buf[1] == status) ++*good;
+        }
+    };
+    int good_uz1 = 0;
+    int good_fenn = 0;
+    std::thread other(run, fenn.port(), FENN_POWER_CHK_CMD, 0x22, &good_fenn);
+    run(uz1.port(), UZ1_POWER_CHK_CMD, 0x11, &good_uz1);
+    other.join();
+    EXPECT_EQ(good_uz1, 200);
+    EXPECT_EQ(good_fenn, 200);
 }
 
 TEST(BoardOpen, Failures) {
