@@ -11,6 +11,7 @@ namespace {
 constexpr uint8_t ack_packet[] = {2, UR_ACK, UR_ACK};
 constexpr uint8_t nak_packet[] = {2, UR_NAK, UR_NAK};
 constexpr int max_points_per_packet = 512;
+constexpr int64_t inter_byte_ms = 100;
 
 // Ramp data packets: the board's verdict in the reply's one data byte.
 enum : uint8_t { points_taken = 0, points_bad_sum = 1, points_no_load = 2, points_too_many = 3 };
@@ -140,6 +141,14 @@ void BoardPeer::speak(std::vector<PeerOutput>& out) {
 
 void BoardPeer::receive(const uint8_t* data, std::size_t count, std::vector<PeerOutput>& out) {
     std::lock_guard<std::mutex> hold(lock_);
+    // A packet the host stopped sending in the middle is dropped once the line has
+    // been quiet for longer than the board waits between characters.
+    const int64_t now = platform::monotonic_ms();
+    if (now - last_byte_ms_ > inter_byte_ms) {
+        partial_.clear();
+        raw_expected_ = 0;
+    }
+    last_byte_ms_ = now;
     for (std::size_t i = 0; i < count; ++i) {
         const uint8_t b = data[i];
         received_.push_back(b);

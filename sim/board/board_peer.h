@@ -1,9 +1,10 @@
 // A virtual instrument board of one of the four serial families. It speaks the
-// board protocol from the board's side: it frames the host's packets, refuses
-// (negative acknowledge) a bad checksum, an unknown code or a length byte that
-// is not the table's, answers every command of its family's table with a reply
-// of the table's length, keeps the state the ramp commands need, sends reports
-// of its own when told to, and misbehaves on request.
+// board protocol from the board's side: it frames the host's packets (dropping
+// one left unfinished for more than 100 ms), refuses (negative acknowledge) a bad
+// checksum, an unknown code or a length byte that is not the table's, answers
+// every command of its family's table with a reply of the table's length, keeps
+// the state the ramp commands need, sends reports of its own when told to, and
+// misbehaves on request.
 #pragma once
 
 #include <cstdint>
@@ -88,6 +89,7 @@ private:
     mutable std::mutex lock_;
     ur_family family_;
     std::vector<uint8_t> partial_;
+    int64_t last_byte_ms_ = 0;
     std::size_t raw_expected_ = 0;  // ramp point bytes still to come after a data header
     uint16_t raw_count_ = 0;
     std::vector<uint8_t> received_;

@@ -240,6 +240,13 @@ TEST_F(Board, BoardRefusesMalformedPackets) {
         EXPECT_EQ(ur_readUZ(b.port(), buf, UR_RESP_ACK, &length), UR_NAK_RECEIVED);
     }
     EXPECT_TRUE(b.board.commands().empty());
+
+    // A packet left unfinished is dropped after 100 ms of quiet; the next one counts.
+    uint32_t written = 0;
+    ASSERT_EQ(sio_send_data(b.port()->handle, "\x02\x29", 2, &written), 0);
+    b.line.clock.advance(101);
+    ASSERT_EQ(write("02 29", true), 0);
+    EXPECT_EQ(b.board.commands(), std::vector<int32_t>{UZ1_POWER_CHK_CMD});
 }
 
 TEST(BoardNames, EveryFamilyGivesCodeZeroForCodesOutsideItsTable) {
