@@ -1,6 +1,7 @@
 #include "ramp/ramp_config.h"
 
 #include <charconv>
+#include <cstdarg>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -204,13 +205,17 @@ struct fault {
     bool keep_text = true;  // the line is quoted after the message
 };
 
-template <typename... Args>
-void say(char (&buffer)[128], const char* format, Args... args) {
-    std::snprintf(buffer, sizeof buffer, format, args...);
+void say(char (&buffer)[128], const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
 }
-template <typename... Args>
-void explain(fault& f, const char* format, Args... args) {
-    std::snprintf(f.explanation, sizeof f.explanation, format, args...);
+void explain(fault& f, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(f.explanation, sizeof f.explanation, format, args);
+    va_end(args);
 }
 
 // The explanation of a numeric field's range, by field.

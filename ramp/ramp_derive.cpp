@@ -187,7 +187,7 @@ int32_t rr_derive_ramp(const rr_ramp_entry* source, rr_ramp_entry* target, const
         if (speed < 0.5 && h.compGain < 2) ++h.compGain;
         if (speed > 2.0 && h.compGain > 0) --h.compGain;
         for (int32_t* adc : {&h.adcMin, &h.adcMax, &h.adcFirst, &h.adcMid, &h.adcLast})
-            if (!whole(*adc * speed, adc)) status = refuse_source("adc values");
+            if (status == 0 && !whole(*adc * speed, adc)) status = refuse_source("adc values");
     }
     if (status != 0) {
         u_free(q);
