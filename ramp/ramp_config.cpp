@@ -116,16 +116,18 @@ struct field {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-// Splits a line into at most `max` fields separated by blanks or tabs.
+// Splits a line into at most `max` fields separated by blanks or tabs. A zero
+// byte ends the line's text, as it ends the text that is quoted in messages.
 int split_fields(const cfg_line& line, field* fields, int max) {
+    const size_t length = std::strlen(line.text);
     int n = 0;
     size_t i = 0;
     while (n < max) {
-        while (i < line.length && is_blank(line.text[i]))
+        while (i < length && is_blank(line.text[i]))
             ++i;
-        if (i == line.length) break;
+        if (i == length) break;
         const size_t start = i;
-        while (i < line.length && !is_blank(line.text[i]))
+        while (i < length && !is_blank(line.text[i]))
             ++i;
         fields[n++] = {line.text + start, i - start};
     }
