@@ -1,9 +1,11 @@
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/files.h"
@@ -24,6 +26,19 @@ bool is_directory(const std::string& path) { return stat_mode(path, S_IFDIR); }
 
 bool create_directory(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && is_directory(path));
+}
+
+bool list_directory(const std::string& path, std::vector<std::string>* names) {
+    names->clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names->begin(), names->end());
+    return true;
 }
 
 std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }

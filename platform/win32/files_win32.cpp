@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -35,6 +36,20 @@ bool is_directory(const std::string& path) { return attributes_match(GetFileAttr
 bool create_directory(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) != 0 ||
            (GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path));
+}
+
+bool list_directory(const std::string& path, std::vector<std::string>* names) {
+    names->clear();
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..") names->push_back(name);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    std::sort(names->begin(), names->end());
+    return true;
 }
 
 std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
