@@ -151,7 +151,6 @@ TEST_F(CanDiscovery, BridgeResetFailurePrintsWithoutTimeStamp) {
     EXPECT_EQ(can_reset_bridge(&si_), 0);
     // A reset bridge drops the connection: the caller must connect again.
     EXPECT_FALSE(sim().connected());
-    connect_bridge();
     sim().fail(can_op::CAN_ResetBridge, 0, 1);
     EXPECT_EQ(can_reset_bridge(&si_), ERR_HW_FAIL);
     EXPECT_EQ(out_.text(), "CAN_ResetBridge canErr 0\n");
