@@ -60,7 +60,9 @@ inline constexpr const char* CAN_EMCY_QUEUE_MUTEX_NAME = "VaroEmcyQueueMutex";
 inline constexpr const char* CAN_NDWHEEL_STOPPED_NAME = "CAN_NDWHEEL_STOPPED";
 
 // Closes any lock still open and creates the three locks: 0, or ERR_UNKNOWN (with a
-// message naming the lock) when one cannot be created.
+// message naming the lock) when one cannot be created. Safe while the producers
+// append: a lock someone holds or waits on is never freed, and one still held is
+// opened again rather than replaced.
 int32_t CanCreateSyncObjects();
 
 // On: creates the locks, registers the handlers and the PDOs of the system type.

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -25,11 +26,15 @@ struct entry_point {
     void (*set)(void*);
 };
 
-// The resolve order and the rules come straight from the one list.
+// The resolve order and the rules come straight from the one list. Slots are
+// stored atomically: the device worker may read one (HasEvent_MWI) while the host
+// binds or unbinds.
 const entry_point entry_points[] = {
-#define MF_MWI_ENTRY(name, rule, result, params)                                 \
-    {#name, mwi_rule::rule, [] { return reinterpret_cast<void*>(gl_mwi.name); }, \
-     [](void* p) { gl_mwi.name = reinterpret_cast<mwi_fn::name>(p); }},
+#define MF_MWI_ENTRY(name, rule, result, params)                                                           \
+    {#name, mwi_rule::rule, [] { return reinterpret_cast<void*>(gl_mwi.name); },                           \
+     [](void* p) {                                                                                         \
+         std::atomic_ref(gl_mwi.name).store(reinterpret_cast<mwi_fn::name>(p), std::memory_order_release); \
+     }},
     MF_MWI_ENTRY_POINTS(MF_MWI_ENTRY)
 #undef MF_MWI_ENTRY
 };

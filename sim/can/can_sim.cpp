@@ -594,7 +594,6 @@ int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex,
         result->result = abort_code ? 0 : 1;
         result->abort_code = abort_code;
         record.abort_code = abort_code;
-        if (abort_code && !write) record.bytes.clear();
         sdo_log_.push_back(std::move(record));
         return CAN_OK;
     };
