@@ -223,8 +223,8 @@ TEST(InfoJson, EveryHeaderFieldShapesAndStatisticsInTheThreeFormats) {
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 40; ++x)
                 map.at(x, y) = (x + y) % 7 == 0 ? invalid_phase + (x % 3) : (x * 37 - y * 1001) * 13;
-        map.at(5, 5) = -2147483647;
-        map.at(6, 5) = 2147483639;
+        for (int x = 5; x < 13; ++x)
+            map.at(x, 5) = x % 2 ? -2147483647 : 2147483639;
         map.array.origin_x = -3;
         map.array.origin_y = 9;
         std::vector<int16_t> frames(5 * 4 * 3, 7);
