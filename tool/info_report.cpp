@@ -139,11 +139,14 @@ void field_value(json_writer& out, json_kind kind, const T* values, size_t count
         return;
     }
     if (array) out.begin('[');
+    // The record is packed: its fields are copied out, not read in place.
     for (size_t i = 0; i < count; ++i) {
+        T value;
+        std::memcpy(&value, reinterpret_cast<const unsigned char*>(values) + i * sizeof(T), sizeof value);
         if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, char>)
-            out.number(static_cast<unsigned>(static_cast<uint8_t>(values[i])));
+            out.number(static_cast<unsigned>(static_cast<uint8_t>(value)));
         else
-            out.number(values[i]);
+            out.number(value);
     }
     if (array) out.end(']');
 }

@@ -103,11 +103,14 @@ data_header distinct_header(int format) {
             std::memcpy(values, t.data(), std::min(t.size(), count - 1));
             return;
         }
+        // The record is packed: values are copied in, not stored in place.
         for (size_t i = 0; i < count; ++i) {
+            T value;
             if constexpr (std::is_floating_point_v<T>)
-                values[i] = static_cast<T>(offset) * 0.1f + 1.0f / 3;
+                value = static_cast<T>(offset) * 0.1f + 1.0f / 3;
             else
-                values[i] = static_cast<T>(offset * 2654435761u + i);
+                value = static_cast<T>(offset * 2654435761u + i);
+            std::memcpy(reinterpret_cast<unsigned char*>(values) + i * sizeof(T), &value, sizeof value);
         }
     };
 #define MF_FILL_SCALAR(kind, type, name) fill(&h.name, 1, false);
@@ -145,14 +148,16 @@ void expect_header_fields(const json& fields, const data_header& h, int header_s
         }
         for (size_t i = 0; i < count; ++i) {
             const json& e = array ? v[i] : v;
+            T value;
+            std::memcpy(&value, reinterpret_cast<const unsigned char*>(values) + i * sizeof(T), sizeof value);
             if constexpr (std::is_floating_point_v<T>) {
-                if (std::isnan(values[i]))
+                if (std::isnan(value))
                     EXPECT_TRUE(e.is_null());
                 else
-                    EXPECT_EQ(static_cast<float>(e.get<double>()), values[i]);
+                    EXPECT_EQ(static_cast<float>(e.get<double>()), value);
             } else {
                 EXPECT_TRUE(e.is_number_integer());
-                EXPECT_EQ(e.get<int64_t>(), static_cast<int64_t>(values[i]));
+                EXPECT_EQ(e.get<int64_t>(), static_cast<int64_t>(value));
             }
         }
     };
