@@ -40,9 +40,11 @@ int32_t write_png(const char* path, int width, int height, bool colour, const ro
         ihdr.height = static_cast<uint32_t>(height);
         ihdr.bit_depth = 8;
         ihdr.color_type = colour ? SPNG_COLOR_TYPE_TRUECOLOR : SPNG_COLOR_TYPE_GRAYSCALE;
-        // Level 1 keeps an 8192 x 8192 map to seconds; smooth maps still shrink well.
+        // Level 1 and the one "up" filter keep an 8192 x 8192 map to about 3 s: a
+        // smooth map differs little from the row above, so it still shrinks well.
         if (spng_set_png_stream(ctx.get(), write_to_handle, &out) || spng_set_ihdr(ctx.get(), &ihdr) ||
             spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, 1) ||
+            spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_UP) ||
             spng_encode_image(ctx.get(), nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE))
             return ERR_CANT_WRITE_FILE;
         for (int y = 0; y < height; ++y) {
