@@ -326,7 +326,16 @@ int32_t sb_read_bpix(sysInfo* si) {
     }
     sb_bpix_lines lines(file);
     result = sb_read_bpix_lines(lines, path.c_str(), &stored);
+    // A read error looks like the end of the file to the line reader (a directory
+    // opens on some systems and fails at the first read): what was read is not
+    // the file.
+    const bool read_error = std::ferror(file) != 0;
     std::fclose(file);
+    if (read_error && result != ERR_NO_MEM) {
+        sb_bpix_clear(&stored);
+        u_sink("Cannot read camera bad file \"%s\"\r\n", path.c_str());
+        return ERR_CANT_READ_FILE;
+    }
     return result;
 }
 

@@ -20,9 +20,19 @@ bool is_single(int c) { return c == ',' || c == ':' || c == '[' || c == ']'; }
 
 int sb_lexer::get() {
     if (npushed_ > 0) return pushed_[--npushed_];
-    if (file_) return std::getc(file_);
-    if (pos_ < size_) return static_cast<unsigned char>(text_[pos_++]);
-    return EOF;
+    int c = EOF;
+    if (file_) {
+        c = std::getc(file_);
+        if (c == end_mark) {
+            const int next = std::getc(file_);
+            if (next == EOF) return EOF;
+            std::ungetc(next, file_);
+        }
+    } else if (pos_ < size_) {
+        c = static_cast<unsigned char>(text_[pos_++]);
+        if (c == end_mark && pos_ == size_) return EOF;
+    }
+    return c;
 }
 
 void sb_lexer::unget(int c) {
@@ -37,8 +47,9 @@ void sb_lexer::skip_blanks() {
     unget(c);
 }
 
-sb_lexer::kind sb_lexer::token(char* text) {
-    text[0] = '\0';
+sb_lexer::kind sb_lexer::token(std::string& text) {
+    text.clear();
+    open_quote_ = false;
     skip_blanks();
     int c = get();
     if (c == EOF) return kind::eof;
@@ -47,44 +58,40 @@ sb_lexer::kind sb_lexer::token(char* text) {
         return kind::eol;
     }
     if (is_single(c)) {
-        text[0] = static_cast<char>(c);
-        text[1] = '\0';
+        text.assign(1, static_cast<char>(c));
         return kind::single;
     }
-    std::size_t n = 0;
     if (c == '"') {
         for (;;) {
             c = get();
             if (c == EOF) {
-                text[n] = '\0';
+                open_quote_ = true;
                 return kind::eof;
             }
             if (c == '\n' || c == '#') {
                 unget(c);
-                text[n] = '\0';
+                open_quote_ = true;
                 return kind::eol;
             }
             if (c == '"') break;
             if (c == '\r') continue;
-            if (n < sb_text_max) text[n++] = static_cast<char>(c);
+            text.push_back(static_cast<char>(c));
         }
-        text[n] = '\0';
         return kind::quoted;
     }
     for (;;) {
-        if (c != '\r') text[n++] = static_cast<char>(c);
-        if (n == sb_word_max) break;
+        if (c != '\r') text.push_back(static_cast<char>(c));
+        if (text.size() == sb_word_max) break;
         c = get();
         if (c == EOF || is_blank(c) || c == '\n') {
             unget(c);
             break;
         }
     }
-    text[n] = '\0';
     return kind::word;
 }
 
-int32_t sb_lexer::text(char* out) {
+int32_t sb_lexer::text(std::string& out) {
     switch (token(out)) {
     case kind::eol:
         return ERR_EOL;

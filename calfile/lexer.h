@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace mf {
 
-inline constexpr std::size_t sb_word_max = 81;   // a longer word is cut; the rest is the next token
-inline constexpr std::size_t sb_text_max = 260;  // quoted strings: characters beyond are dropped
+inline constexpr std::size_t sb_word_max = 81;  // a longer word is cut; the rest is the next token
 
 class sb_lexer {
 public:
@@ -18,14 +18,15 @@ public:
     sb_lexer(const char* text, std::size_t size) : text_(text), size_(size) {}
 
     enum class kind { word, quoted, single, eol, eof };
-    // Reads the next token into text (at most sb_text_max characters and a zero).
-    // Line ends and "#" are left in the input for skip_line. An unclosed quoted
-    // string gives eol or eof.
-    kind token(char* text);
+    // Reads the next token into text; a quoted string is kept whole, whatever its
+    // length. Line ends and "#" are left in the input for skip_line. An unclosed
+    // quoted string gives eol or eof, and open_quote() tells it from a plain end.
+    kind token(std::string& text);
+    bool open_quote() const { return open_quote_; }
 
     // A required text (a word, a quoted string or a single-character token):
     // 0, ERR_EOL at a line end or "#", ERR_EOF at the end of the input.
-    int32_t text(char* out);
+    int32_t text(std::string& out);
 
     // Numbers follow formatted stream input: blanks and line ends are skipped first,
     // so a required number may come from a following line. 0, ERR_EOF when the input
@@ -41,6 +42,10 @@ public:
     // Discards the rest of the line and its line end; false when the input ended.
     bool skip_line();
 
+    // Ctrl-Z as the last byte of the input is an end-of-file mark (as DOS-era
+    // editors write it) and reads as the end of the input on every platform.
+    static constexpr int end_mark = 0x1A;
+
 private:
     int get();
     void unget(int c);
@@ -55,6 +60,7 @@ private:
     std::size_t pos_ = 0;
     int pushed_[4] = {};
     int npushed_ = 0;
+    bool open_quote_ = false;
 };
 
 }  // namespace mf

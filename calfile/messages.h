@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "common/msg.h"
+
 namespace mf {
 
 // Messages reported since the count was last reset. Process-wide; belongs to the
@@ -15,7 +17,7 @@ int32_t& sb_message_count();
 // "Error(s) reading system calibration " with "file \"<path>\":\n" (file mode),
 // "info\n\"<statement>\":\n" (string mode) or "info:\n" for the first message, then
 // the text. Counts it.
-void sb_read_message(const char* fmt, ...);
+void sb_read_message(const char* fmt, ...) MF_PRINTF_FORMAT(1, 2);
 
 enum class sb_source_kind { none, file, statement };
 // The file path or statement string named in the header of the next first message.

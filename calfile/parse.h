@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "calfile/keywords.h"
 #include "calfile/lexer.h"
@@ -31,7 +32,7 @@ struct sb_parse {
     sb_lexer& lex;
     sysInfo* si;
     sb_given given;
-    char word[sb_text_max + 1] = {};
+    std::string word;
 };
 
 // The file-mode statement loop over a lexer, with line messages, the message limit,

@@ -145,11 +145,17 @@ int32_t sb_read_statements(sb_lexer& lex, sysInfo* si) {
         ++line;
         result = 0;
         const sb_lexer::kind k = lex.token(p.word);
-        if (k == sb_lexer::kind::eof) break;
-        if (k != sb_lexer::kind::eol) {
-            const sb_token keyword = sb_lookup_keyword(p.word);
+        if (lex.open_quote()) {
+            // A line that opens a quote and never closes it is no statement and no
+            // comment: a text cut by the line end (or the end of the file), reported
+            // with its line.
+            result = ERR_EOL;
+        } else if (k == sb_lexer::kind::eof) {
+            break;
+        } else if (k != sb_lexer::kind::eol) {
+            const sb_token keyword = sb_lookup_keyword(p.word.c_str());
             if (keyword == TK_NONE_TOKEN) {
-                sb_read_message("Unrecognized token \"%s\"", p.word);
+                sb_read_message("Unrecognized token \"%s\"", p.word.c_str());
                 return ERR_SB_CALFILE_SYNTAX;
             }
             result = sb_statement(p, keyword);
@@ -217,10 +223,12 @@ int32_t read_statement(sysInfo* si, const char* statement) {
     sb_parse p{lex, si};
     int32_t result = 0;
     const sb_lexer::kind k = lex.token(p.word);
-    if (k != sb_lexer::kind::eol && k != sb_lexer::kind::eof) {
-        const sb_token keyword = sb_lookup_keyword(p.word);
+    if (lex.open_quote()) {
+        result = ERR_EOL;
+    } else if (k != sb_lexer::kind::eol && k != sb_lexer::kind::eof) {
+        const sb_token keyword = sb_lookup_keyword(p.word.c_str());
         if (keyword == TK_NONE_TOKEN) {
-            sb_read_message("Unrecognized token \"%s\"", p.word);
+            sb_read_message("Unrecognized token \"%s\"", p.word.c_str());
             result = ERR_SB_CALFILE_SYNTAX;
         } else {
             result = sb_statement(p, keyword);

@@ -1,7 +1,7 @@
 // The statements of the calibration file: value syntax, ranges and the record
 // fields each one sets. A statement reads its values into locals and stores them
 // only when the whole statement is good, so a rejected statement leaves the record
-// as it was (sub-records it needed are created first, as the file asks for them).
+// as it was; a sub-record is created only for a statement that stores into it.
 #include <cmath>
 #include <cstring>
 
@@ -68,9 +68,9 @@ int32_t get_keyword(sb_parse& p, sb_token* token) {
     default:
         break;
     }
-    *token = sb_lookup_keyword(p.word);
+    *token = sb_lookup_keyword(p.word.c_str());
     if (*token == TK_NONE_TOKEN) {
-        sb_read_message("Unrecognized token \"%s\"", p.word);
+        sb_read_message("Unrecognized token \"%s\"", p.word.c_str());
         return SYNTAX;
     }
     return 0;
@@ -84,7 +84,8 @@ int32_t get_name(sb_parse& p, sb_names table, int32_t* number) {
 }
 
 int32_t expect(sb_parse& p, char c) {
-    if (p.lex.token(p.word) != sb_lexer::kind::single || p.word[0] != c) return fail(SYNTAX, "Syntax error.");
+    if (p.lex.token(p.word) != sb_lexer::kind::single || p.word != std::string(1, c))
+        return fail(SYNTAX, "Syntax error.");
     return 0;
 }
 
@@ -106,7 +107,7 @@ struct owned_text {
 
 int32_t get_text(sb_parse& p, owned_text* out) {
     TRY(p.lex.text(p.word));
-    return out->copy(p.word);
+    return out->copy(p.word.c_str());
 }
 
 int32_t set_text(sb_parse& p, char** field) {
@@ -130,7 +131,7 @@ int32_t system_type(sb_parse& p, int32_t type) {
         break;
     case pc::word:
         p.lex.token(p.word);
-        if (std::strcmp(p.word, "R") != 0) return fail(SYNTAX, "Unrecognized string.");
+        if (p.word != "R") return fail(SYNTAX, "Unrecognized string.");
         r = 1;
         break;
     default:
@@ -164,11 +165,10 @@ int hex_digit(char c) {
 }
 
 int32_t mac_address(sb_parse& p) {
-    TRY(sb_need_can(p.si));
     uint8_t mac[6];
     for (uint8_t& byte : mac) {
         TRY(p.lex.text(p.word));
-        const char* s = p.word;
+        const char* s = p.word.c_str();
         if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && hex_digit(s[2]) >= 0) s += 2;
         if (hex_digit(*s) < 0) return fail(SYNTAX, "Syntax error.");
         unsigned value = 0;
@@ -176,6 +176,7 @@ int32_t mac_address(sb_parse& p) {
             value = (value << 4 | static_cast<unsigned>(hex_digit(*s))) & 0xFFFu;
         byte = static_cast<uint8_t>(value);
     }
+    TRY(sb_need_can(p.si));
     std::memcpy(p.si->canInfo->mac, mac, sizeof mac);
     p.given.instrComm = true;
     return 0;
@@ -319,8 +320,8 @@ int32_t camera_files(sb_parse& p) {
         if (next != pc::word) return fail(SYNTAX, "Expected non-numeric string.");
         p.lex.token(p.word);
         if (i == sb_max_camera_files) return fail(SYNTAX, "Too many camera file names.");
-        if (i == 1 && std::strcmp(p.word, "NULL") == 0) continue;
-        TRY(sb_set_text(&files[i], p.word));
+        if (i == 1 && p.word == "NULL") continue;
+        TRY(sb_set_text(&files[i], p.word.c_str()));
     }
 }
 
@@ -527,7 +528,6 @@ int32_t llc(sb_parse& p) {
 // ---------------------------------------------------------------- scanner and magnification
 
 int32_t scanner_serial(sb_parse& p, int32_t high, bool constants) {
-    TRY(sb_need_pifoc(p.si));
     int32_t serial = 0;
     double k = sb_pifoc{}.k, beta = sb_pifoc{}.beta;
     TRY(get_int(p, &serial, 0, high));
@@ -539,6 +539,7 @@ int32_t scanner_serial(sb_parse& p, int32_t high, bool constants) {
             return RANGE;
         }
     }
+    TRY(sb_need_pifoc(p.si));
     p.si->scanner.pifoc->serial = serial;
     p.si->scanner.pifoc->k = k;
     p.si->scanner.pifoc->beta = beta;
@@ -570,11 +571,10 @@ int32_t magnifications(sb_parse& p, bool nominal) {
 // ---------------------------------------------------------------- motion and accessories
 
 int32_t pid_values(sb_parse& p, int axis) {
-    TRY(sb_need_pid(p.si, axis));
     int which = 3;  // 1 fast, 2 slow, 3 both
     if (p.lex.peek() == pc::word) {
         p.lex.token(p.word);
-        const sb_token t = sb_lookup_keyword(p.word);
+        const sb_token t = sb_lookup_keyword(p.word.c_str());
         if (t == TK_FAST)
             which = 1;
         else if (t == TK_SLOW)
@@ -589,6 +589,7 @@ int32_t pid_values(sb_parse& p, int axis) {
         TRY(get_int(p, &set.i[i], low[i], high[i]));
     for (double& r : set.r)
         TRY(get_real(p, &r, -2, 2));
+    TRY(sb_need_pid(p.si, axis));
     if (which & 1) p.si->motion.pid[axis]->fast = set;
     if (which & 2) p.si->motion.pid[axis]->slow = set;
     return 0;
@@ -704,13 +705,13 @@ int32_t abs_wave_meter(sb_parse& p) {
     return 0;
 }
 
-// A word holding a decimal integer.
+// A word read as a decimal integer the way the C library's atoi reads it: the
+// leading digits count, a word without them is 0 (stored files rely on that).
 int32_t word_integer(sb_parse& p, int32_t* out) {
     TRY(p.lex.text(p.word));
-    const char* s = p.word;
+    const char* s = p.word.c_str();
     const bool negative = *s == '-';
     if (*s == '-' || *s == '+') ++s;
-    if (*s < '0' || *s > '9') return fail(SYNTAX, "Syntax error.");
     int64_t v = 0;
     for (; *s >= '0' && *s <= '9'; ++s)
         if (v <= INT32_MAX) v = v * 10 + (*s - '0');
@@ -748,155 +749,202 @@ int32_t dyn_wave_gen(sb_parse& p) {
 // ---------------------------------------------------------------- encoded zoom
 
 int32_t enc_zoom(sb_parse& p, sb_token keyword) {
-    TRY(sb_need_enc_zoom(p.si));
-    sb_enc_zoom& z = *p.si->encZoom;
+    // Values first; the record is created (and changed) only for a good statement.
     int32_t a = 0, b = 0;
+    double mags[sb_max_mags] = {};
+    int n = 0;
+    owned_text name;
     switch (keyword) {
     case TK_TARNENCZOOMCONFIG:
         TRY(get_int(p, &a, 0, 255));
-        z.config = a;
-        return 0;
+        break;
     case TK_TARNENCZOOMBACKLASH:
         TRY(get_int(p, &a, -1000, 1000));
-        z.backlash = a;
-        return 0;
+        break;
     case TK_TARNENCZOOMPROGLIM:
-    case TK_TARNENCZOOMWANDLIM: {
+    case TK_TARNENCZOOMWANDLIM:
         TRY(get_int(p, &a, 0, 60000));
         TRY(get_int(p, &b, 0, 60000));
-        int32_t* lim = keyword == TK_TARNENCZOOMPROGLIM ? z.progLim : z.wandLim;
-        lim[0] = a;
-        lim[1] = b;
-        return 0;
-    }
-    case TK_TARNENCZOOMSTDMAGS: {
-        double mags[sb_max_mags] = {};
-        int n = 0;
+        break;
+    case TK_TARNENCZOOMSTDMAGS:
         while (number_follows(p)) {
             if (n == sb_max_mags) return fail(SYNTAX, "Too many TarnEncZoomStdMag values.");
             TRY(get_real(p, &mags[n], 0, 100));
             ++n;
         }
+        break;
+    default:
+        TRY(get_text(p, &name));
+        break;
+    }
+    TRY(sb_need_enc_zoom(p.si));
+    sb_enc_zoom& z = *p.si->encZoom;
+    switch (keyword) {
+    case TK_TARNENCZOOMCONFIG:
+        z.config = a;
+        break;
+    case TK_TARNENCZOOMBACKLASH:
+        z.backlash = a;
+        break;
+    case TK_TARNENCZOOMPROGLIM:
+    case TK_TARNENCZOOMWANDLIM: {
+        int32_t* lim = keyword == TK_TARNENCZOOMPROGLIM ? z.progLim : z.wandLim;
+        lim[0] = a;
+        lim[1] = b;
+        break;
+    }
+    case TK_TARNENCZOOMSTDMAGS:
         std::memcpy(z.stdMags, mags, sizeof mags);
         z.stdMagCount = n;
-        return 0;
-    }
+        break;
     default:
-        return set_text(p, &z.calFile);
+        name.move_to(&z.calFile);
+        break;
     }
+    return 0;
 }
 
 // ---------------------------------------------------------------- Fenn
 
-int32_t fenn_table(sb_parse& p, bool dispersion) {
-    if (needs_magnifications(
-            p, "A NomMag or SysMag specification must appear\nbefore an FennDisper or FennAvg_K0 specification."))
-        return 0;
+// The values of one Fenn statement, read before the Fenn record is touched.
+struct fenn_values {
+    double v[4] = {};
     int32_t index = 0;
-    TRY(get_int(p, &index, 0, sb_max_mags - 1));
+    double row[sb_max_fenn_values];
+    int32_t seconds = 0;
+    int32_t settings[2] = {};
+    owned_text text;
+};
+
+int32_t fenn_table(sb_parse& p, bool dispersion, fenn_values& f) {
+    TRY(get_int(p, &f.index, 0, sb_max_mags - 1));
     TRY(need_number(p));
     const double limit = dispersion ? 6.283185307179586 : 100;
-    double row[sb_max_fenn_values];
-    for (double& v : row)
+    for (double& v : f.row)
         v = sb_unset;
     int n = 0;
     do {
         if (n == sb_max_fenn_values) return fail(SYNTAX, "Too many FennDisper or FennAvg_K0 values.");
-        TRY(get_real(p, &row[n], dispersion ? -limit : 0, limit));
+        TRY(get_real(p, &f.row[n], dispersion ? -limit : 0, limit));
         ++n;
     } while (number_follows(p));
     if (n < 2) return fail(SYNTAX, "Not enough FennDisper or FennAvg_K0 values.");
-    std::memcpy(dispersion ? p.si->fenn->disper[index] : p.si->fenn->avgK0[index], row, sizeof row);
-    return 0;
-}
-
-int32_t fenn_center(sb_parse& p, bool dmi) {
-    if (needs_magnifications(p, dmi ? "A NomMag or SysMag specification must appear\nbefore an FennDmiCenter "
-                                      "specification."
-                                    : "A NomMag or SysMag specification must appear\nbefore an FennTiltCenter "
-                                      "specification."))
-        return 0;
-    int32_t index = 0;
-    double x = 0, y = 0;
-    TRY(get_int(p, &index, 0, sb_max_mags - 1));
-    TRY(get_real(p, &x, -100, 100));
-    TRY(get_real(p, &y, -100, 100));
-    double* c = dmi ? p.si->fenn->dmiCenter[index] : p.si->fenn->tiltCenter[index];
-    c[0] = x;
-    c[1] = y;
     return 0;
 }
 
 int32_t fenn(sb_parse& p, sb_token keyword) {
-    TRY(sb_need_fenn(p.si));
-    sb_fenn& f = *p.si->fenn;
+    // The tables indexed by magnification need an earlier NomMag or SysMag; refused
+    // before anything is read or created.
+    const char* needs = nullptr;
+    if (keyword == TK_FENNDISPER || keyword == TK_FENNAVG_K0)
+        needs = "A NomMag or SysMag specification must appear\nbefore an FennDisper or FennAvg_K0 specification.";
+    else if (keyword == TK_FENNDMICENTER)
+        needs = "A NomMag or SysMag specification must appear\nbefore an FennDmiCenter specification.";
+    else if (keyword == TK_FENNTILTCENTER)
+        needs = "A NomMag or SysMag specification must appear\nbefore an FennTiltCenter specification.";
+    if (needs && needs_magnifications(p, needs)) return 0;
+
+    fenn_values f;
     double v = 0;
+    int parts = 0;
+    const sb_fenn* old = p.si->fenn;
     switch (keyword) {
     case TK_FENNMATERIALS:
-        return set_text(p, &f.materials);
-    case TK_FENNSYS: {
-        double s[4];
-        TRY(get_real(p, &s[0], 0, 1));
-        TRY(get_real(p, &s[1], 0, 1));
-        TRY(get_real(p, &s[2], -1, 1));
-        TRY(get_real(p, &s[3], 0, 10));
-        std::memcpy(f.sys, s, sizeof s);
-        return 0;
-    }
+        TRY(get_text(p, &f.text));
+        break;
+    case TK_FENNSYS:
+        TRY(get_real(p, &f.v[0], 0, 1));
+        TRY(get_real(p, &f.v[1], 0, 1));
+        TRY(get_real(p, &f.v[2], -1, 1));
+        TRY(get_real(p, &f.v[3], 0, 10));
+        break;
     case TK_FENNDMISCALE:
-        TRY(get_real(p, &v, 1.5, 2.5));
-        f.dmiScale = v;
-        return 0;
+        TRY(get_real(p, &f.v[0], 1.5, 2.5));
+        break;
     case TK_FENNIMAGEROT:
-        TRY(get_real(p, &v, 0, 1));
-        f.imageRot = v;
-        return 0;
-    case TK_FENNZEROPTPOS: {
-        double second = HUGE_VAL;
-        TRY(get_real(p, &v, -10, 10));
-        if (number_follows(p)) TRY(get_real(p, &second, -10, 10));
-        f.zeroPtPos[0] = v;
-        f.zeroPtPos[1] = second;
-        return 0;
-    }
+        TRY(get_real(p, &f.v[0], 0, 1));
+        break;
+    case TK_FENNZEROPTPOS:
+        f.v[1] = HUGE_VAL;
+        TRY(get_real(p, &f.v[0], -10, 10));
+        if (number_follows(p)) TRY(get_real(p, &f.v[1], -10, 10));
+        break;
     case TK_FENNDISPER:
-        return fenn_table(p, true);
     case TK_FENNAVG_K0:
-        return fenn_table(p, false);
+        TRY(fenn_table(p, keyword == TK_FENNDISPER, f));
+        break;
     case TK_FENNDMICENTER:
-        return fenn_center(p, true);
     case TK_FENNTILTCENTER:
-        return fenn_center(p, false);
-    case TK_FENNZEROGAGEPER: {
-        int parts = 0;
+        TRY(get_int(p, &f.index, 0, sb_max_mags - 1));
+        TRY(get_real(p, &f.v[0], -100, 100));
+        TRY(get_real(p, &f.v[1], -100, 100));
+        break;
+    case TK_FENNZEROGAGEPER:
         TRY(period(p, 4, 8640000, &v, &parts));
-        f.zeroGagePer = static_cast<int32_t>(v);
-        return 0;
-    }
-    case TK_FENNTEMPERATURE: {
-        int parts = 0;
-        double tolerance = f.temperatureTol;
+        f.seconds = static_cast<int32_t>(v);
+        break;
+    case TK_FENNTEMPERATURE:
+        f.v[0] = old ? old->temperatureTol : sb_fenn{}.temperatureTol;
         TRY(period(p, 4, 8640000, &v, &parts));
-        if (parts == 4 && number_follows(p)) TRY(get_real(p, &tolerance, 0, 5));
-        f.temperaturePer = static_cast<int32_t>(v);
-        f.temperatureTol = tolerance;
-        return 0;
-    }
-    default: {  // FennLog
-        owned_text name;
-        int32_t settings[2] = {f.logSettings[0], f.logSettings[1]};
-        TRY(get_text(p, &name));
-        for (int32_t& s : settings) {
+        f.seconds = static_cast<int32_t>(v);
+        if (parts == 4 && number_follows(p)) TRY(get_real(p, &f.v[0], 0, 5));
+        break;
+    default:  // FennLog
+        f.settings[0] = old ? old->logSettings[0] : sb_fenn{}.logSettings[0];
+        f.settings[1] = old ? old->logSettings[1] : sb_fenn{}.logSettings[1];
+        TRY(get_text(p, &f.text));
+        for (int32_t& s : f.settings) {
             if (!number_follows(p)) break;
             TRY(get_real(p, &v, 0, 2147483647.0));
             s = static_cast<int32_t>(v);
         }
-        name.move_to(&f.logFile);
-        f.logSettings[0] = settings[0];
-        f.logSettings[1] = settings[1];
-        return 0;
+        break;
     }
+
+    TRY(sb_need_fenn(p.si));
+    sb_fenn& r = *p.si->fenn;
+    switch (keyword) {
+    case TK_FENNMATERIALS:
+        f.text.move_to(&r.materials);
+        break;
+    case TK_FENNSYS:
+        std::memcpy(r.sys, f.v, sizeof r.sys);
+        break;
+    case TK_FENNDMISCALE:
+        r.dmiScale = f.v[0];
+        break;
+    case TK_FENNIMAGEROT:
+        r.imageRot = f.v[0];
+        break;
+    case TK_FENNZEROPTPOS:
+        r.zeroPtPos[0] = f.v[0];
+        r.zeroPtPos[1] = f.v[1];
+        break;
+    case TK_FENNDISPER:
+    case TK_FENNAVG_K0:
+        std::memcpy(keyword == TK_FENNDISPER ? r.disper[f.index] : r.avgK0[f.index], f.row, sizeof f.row);
+        break;
+    case TK_FENNDMICENTER:
+    case TK_FENNTILTCENTER: {
+        double* c = keyword == TK_FENNDMICENTER ? r.dmiCenter[f.index] : r.tiltCenter[f.index];
+        c[0] = f.v[0];
+        c[1] = f.v[1];
+        break;
     }
+    case TK_FENNZEROGAGEPER:
+        r.zeroGagePer = f.seconds;
+        break;
+    case TK_FENNTEMPERATURE:
+        r.temperaturePer = f.seconds;
+        r.temperatureTol = f.v[0];
+        break;
+    default:
+        f.text.move_to(&r.logFile);
+        r.logSettings[0] = f.settings[0];
+        r.logSettings[1] = f.settings[1];
+        break;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------- single values
@@ -972,9 +1020,13 @@ int32_t sb_statement(sb_parse& p, sb_token keyword) {
         return scanner_serial(p, 999999, true);
     case TK_PZTID:
         return scanner_serial(p, 99999, false);
-    case TK_PIFOCTYPE:
+    case TK_PIFOCTYPE: {
+        int32_t v = 0;
+        TRY(get_int(p, &v, 0, 2));
         TRY(sb_need_pifoc(si));
-        return set_int(p, &si->scanner.pifoc->type, 0, 2);
+        si->scanner.pifoc->type = v;
+        return 0;
+    }
     case TK_PIFOCPOLARITY:
         return set_int(p, &si->scanner.pifocPolarity, -1, 1);
     case TK_PZTPWR:

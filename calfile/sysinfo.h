@@ -386,7 +386,8 @@ struct sysInfo {
     // number unless a host changes it) and the path of the last file read.
     int32_t calFileNum = -1;  // -1: the slot number
     char* calFilePath = nullptr;
-    // An opaque handle a host may hold open on the calibration file; 0 = none.
+    // A low-level handle (a C runtime file descriptor) a host may hold open on the
+    // calibration file; 0 = none. sb_writeCal closes and clears it before writing.
     intptr_t calFileHandle = 0;
 
     // Identity and instrument board.

@@ -100,8 +100,7 @@ int32_t can_enumerate_nodes(const sysInfo* si, const char* caller);
 // True when the last enumeration listed the node as present.
 bool can_node_listed(const sysInfo* si, uint8_t node);
 
-// Resets the bridge: 0, or ERR_HW_FAIL when the reset is refused;
-// ERR_WRONG_INSTR_BOARD for an instrument that is not on the CAN bus.
+// Resets the bridge: 0, or ERR_HW_FAIL when the reset is refused.
 int32_t can_reset_bridge(const sysInfo* si);
 
 }  // namespace mf

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <mutex>
+#include <new>
 
 #include "can/can_bus.h"
 #include "can/can_sdo.h"
@@ -16,9 +18,37 @@ namespace {
 
 using platform::event_handle;
 
-std::atomic<event_handle> event_mutex{nullptr};
-std::atomic<event_handle> pdo_mutex{nullptr};
-std::atomic<event_handle> emcy_mutex{nullptr};
+// The three locks. A producer or the consumer takes its own reference to a lock
+// (under lock_slots) before it waits on it, so closing a slot never frees a lock
+// that someone holds or waits on; and since a named lock stays registered while
+// any reference exists, re-creating it then opens that same lock again, so one
+// queue never has two locks at a time.
+struct lock_slots {
+    std::mutex guard;
+    event_handle event = nullptr;
+    event_handle pdo = nullptr;
+    event_handle emcy = nullptr;
+};
+lock_slots& slots() {
+    static lock_slots s;
+    return s;
+}
+
+enum class which_lock { event, pdo, emcy };
+
+event_handle take_reference(which_lock w) {
+    lock_slots& s = slots();
+    std::lock_guard<std::mutex> hold(s.guard);
+    switch (w) {
+    case which_lock::event:
+        return platform::event_duplicate(s.event);
+    case which_lock::pdo:
+        return platform::event_duplicate(s.pdo);
+    case which_lock::emcy:
+        return platform::event_duplicate(s.emcy);
+    }
+    return nullptr;
+}
 
 // Raw queues: guarded by their own lock.
 std::deque<can_pdo> pdo_queue;
@@ -53,7 +83,7 @@ constexpr uint8_t zoom_code_position[8] = {0, 6, 5, 4, 3, 2, 1, 7};
 // Holds "VaroCanEventMutex" for a scope; ok() is false when it does not exist.
 class event_lock {
 public:
-    event_lock() : handle_(event_mutex.load()) {
+    event_lock() : handle_(take_reference(which_lock::event)) {
         if (!handle_) return;
         if (raw_locks_held > 0 || holding_event_mutex) order_violations.fetch_add(1);
         platform::event_wait(handle_, platform::wait_forever);
@@ -63,6 +93,7 @@ public:
         if (!handle_) return;
         holding_event_mutex = false;
         platform::event_set(handle_);
+        platform::event_close(handle_);
     }
     event_lock(const event_lock&) = delete;
     event_lock& operator=(const event_lock&) = delete;
@@ -75,7 +106,7 @@ private:
 // Holds one raw-queue lock for a scope.
 class raw_lock {
 public:
-    explicit raw_lock(const std::atomic<event_handle>& which) : handle_(which.load()) {
+    explicit raw_lock(which_lock w) : handle_(take_reference(w)) {
         if (!handle_) return;
         if (raw_locks_held > 0) order_violations.fetch_add(1);
         platform::event_wait(handle_, platform::wait_forever);
@@ -85,6 +116,7 @@ public:
         if (!handle_) return;
         --raw_locks_held;
         platform::event_set(handle_);
+        platform::event_close(handle_);
     }
     raw_lock(const raw_lock&) = delete;
     raw_lock& operator=(const raw_lock&) = delete;
@@ -95,27 +127,39 @@ private:
 };
 
 void append_pdo(const can_pdo& p) {
-    raw_lock hold(pdo_mutex);
+    raw_lock hold(which_lock::pdo);
     if (!hold.ok()) {
         dropped.fetch_add(1);
         return;
     }
-    pdo_queue.push_back(p);
+    // Out of memory the record is dropped and counted: nothing may be thrown into
+    // the interface library's thread.
+    try {
+        pdo_queue.push_back(p);
+    } catch (const std::bad_alloc&) {
+        dropped.fetch_add(1);
+    }
 }
 
 void append_emcy(const can_emcy_record& r) {
-    raw_lock hold(emcy_mutex);
+    raw_lock hold(which_lock::emcy);
     if (!hold.ok()) {
         dropped.fetch_add(1);
         return;
     }
-    emcy_queue.push_back(r);
+    try {
+        emcy_queue.push_back(r);
+    } catch (const std::bad_alloc&) {
+        dropped.fetch_add(1);
+    }
 }
 
-void close_locks() {
-    platform::event_close(event_mutex.exchange(nullptr));
-    platform::event_close(pdo_mutex.exchange(nullptr));
-    platform::event_close(emcy_mutex.exchange(nullptr));
+// Called with slots().guard held.
+void close_locks_held(lock_slots& s) {
+    for (event_handle* h : {&s.event, &s.pdo, &s.emcy}) {
+        platform::event_close(*h);
+        *h = nullptr;
+    }
 }
 
 bool brush_motor_family(int32_t t) { return t == 11 || t == 13 || t == 22 || t == 29 || t == 31 || t == 35; }
@@ -195,25 +239,26 @@ int decode_pdo(const sysInfo* si, const can_state* cs, const can_pdo& p, int32_t
 }  // namespace
 
 int32_t CanCreateSyncObjects() {
-    close_locks();
-    event_handle e = platform::event_create(CAN_EVENT_MUTEX_NAME, false, true);
-    if (!e) {
-        u_sink("CanCreateSyncObjects: Cannot create CanEventMutex\n");
-        return ERR_UNKNOWN;
+    lock_slots& s = slots();
+    std::lock_guard<std::mutex> hold(s.guard);
+    close_locks_held(s);
+    struct lock_to_make {
+        event_handle* slot;
+        const char* name;
+        const char* shown;
+    };
+    const lock_to_make locks[] = {
+        {&s.event, CAN_EVENT_MUTEX_NAME, "CanEventMutex"},
+        {&s.pdo, CAN_PDO_QUEUE_MUTEX_NAME, "PdoQueueMutex"},
+        {&s.emcy, CAN_EMCY_QUEUE_MUTEX_NAME, "EmcyQueueMutex"},
+    };
+    for (const lock_to_make& l : locks) {
+        *l.slot = platform::event_create(l.name, false, true);
+        if (!*l.slot) {
+            u_sink("CanCreateSyncObjects: Cannot create %s\n", l.shown);
+            return ERR_UNKNOWN;
+        }
     }
-    event_mutex.store(e);
-    e = platform::event_create(CAN_PDO_QUEUE_MUTEX_NAME, false, true);
-    if (!e) {
-        u_sink("CanCreateSyncObjects: Cannot create PdoQueueMutex\n");
-        return ERR_UNKNOWN;
-    }
-    pdo_mutex.store(e);
-    e = platform::event_create(CAN_EMCY_QUEUE_MUTEX_NAME, false, true);
-    if (!e) {
-        u_sink("CanCreateSyncObjects: Cannot create EmcyQueueMutex\n");
-        return ERR_UNKNOWN;
-    }
-    emcy_mutex.store(e);
     return 0;
 }
 
@@ -285,7 +330,9 @@ int32_t can_register_events(const sysInfo* si, bool on) {
 void can_events_free_resources() {
     int32_t status = can_lib().CAN_UnregisterPDOs();
     if (status != CAN_OK) u_sink("can_events_free_resources canErr = %d\n", status);
-    close_locks();
+    lock_slots& s = slots();
+    std::lock_guard<std::mutex> hold(s.guard);
+    close_locks_held(s);
 }
 
 void ReceivePdoHandler(uint32_t waiting, uint8_t overrun) {
@@ -330,7 +377,7 @@ bool can_process_events(const sysInfo* si) {
     for (;;) {
         can_emcy_record r;
         {
-            raw_lock q(emcy_mutex);
+            raw_lock q(which_lock::emcy);
             if (!q.ok() || emcy_queue.empty()) break;
             r = emcy_queue.front();
             emcy_queue.pop_front();
@@ -342,7 +389,7 @@ bool can_process_events(const sysInfo* si) {
     while (si) {
         can_pdo p;
         {
-            raw_lock q(pdo_mutex);
+            raw_lock q(which_lock::pdo);
             if (!q.ok() || pdo_queue.empty()) break;
             p = pdo_queue.front();
             pdo_queue.pop_front();
@@ -383,11 +430,11 @@ bool can_take_event(can_host_record* out) {
 }
 
 size_t can_pdo_queue_length() {
-    raw_lock hold(pdo_mutex);
+    raw_lock hold(which_lock::pdo);
     return pdo_queue.size();
 }
 size_t can_emcy_queue_length() {
-    raw_lock hold(emcy_mutex);
+    raw_lock hold(which_lock::emcy);
     return emcy_queue.size();
 }
 size_t can_event_queue_length() {
@@ -404,10 +451,10 @@ void can_clear_event_queues() {
     emcy_event_queue.clear();
     event_queue.clear();
     {
-        raw_lock q(emcy_mutex);
+        raw_lock q(which_lock::emcy);
         emcy_queue.clear();
     }
-    raw_lock q(pdo_mutex);
+    raw_lock q(which_lock::pdo);
     pdo_queue.clear();
 }
 

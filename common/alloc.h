@@ -15,7 +15,8 @@ struct u_alloc_hooks {
 
 // The standard allocation functions.
 u_alloc_hooks u_default_alloc_hooks();
-const u_alloc_hooks& u_get_alloc_hooks();
+// The current hooks; any thread may read them while the host sets new ones.
+u_alloc_hooks u_get_alloc_hooks();
 void u_set_alloc_hooks(const u_alloc_hooks& hooks);
 
 inline void* u_malloc(std::size_t size) { return u_get_alloc_hooks().allocate(size); }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/alloc.h"
 #include "common/errors.h"
@@ -61,6 +62,11 @@ std::string native_separators(std::string path, char separator) {
     return path;
 }
 
+std::string kept_directory(std::string value) {
+    if (value.size() > max_directory_length) value.clear();
+    return value;
+}
+
 }  // namespace paths
 
 namespace {
@@ -72,8 +78,6 @@ struct DirectoryLookup {
     const char* result() const { return value.empty() ? nullptr : value.c_str(); }
 };
 
-constexpr size_t max_directory_length = 260;
-
 DirectoryLookup install_lookup, config_lookup, ramps_lookup;
 std::string machine_name_text;
 bool machine_name_done = false;
@@ -82,53 +86,71 @@ char* found_file = nullptr;
 bool from_environment(const char* variable, DirectoryLookup& lookup) {
     const char* value = std::getenv(variable);
     if (!value) return false;
-    lookup.value.assign(value, std::min(std::strlen(value), max_directory_length));
+    // Set but too long: the directory is absent, not the unset variable's default.
+    lookup.value = paths::kept_directory(value);
     return true;
+}
+
+// Runs a first-use lookup. Out of memory on the way the directory is absent for
+// this call and the lookup is tried again on the next (never an exception out of
+// the library).
+// A lookup that builds on another (config on install, ramps on config) is not kept
+// either when the one below failed that way.
+int lookup_failures = 0;
+
+template <typename Find>
+const char* looked_up(DirectoryLookup& lookup, Find find) {
+    if (!lookup.done) {
+        const int failures_before = lookup_failures;
+        try {
+            find();
+        } catch (const std::bad_alloc&) {
+            ++lookup_failures;
+        }
+        if (lookup_failures != failures_before) {
+            lookup.value.clear();
+            return nullptr;
+        }
+        lookup.done = true;
+    }
+    return lookup.result();
 }
 
 }  // namespace
 
 const char* u_install_dir() {
-    if (!install_lookup.done) {
-        install_lookup.done = true;
-        if (!from_environment("HX_INSTALL_DIR", install_lookup)) {
-            install_lookup.value = paths::install_dir_from_program(platform::program_path(), platform::path_separator(),
-                                                                   !platform::paths_are_case_sensitive());
-            if (install_lookup.value.size() > max_directory_length) install_lookup.value.resize(max_directory_length);
-            u_sink("Install directory: %s\n", install_lookup.value.c_str());
-        }
-    }
-    return install_lookup.result();
+    return looked_up(install_lookup, [] {
+        if (from_environment("HX_INSTALL_DIR", install_lookup)) return;
+        install_lookup.value = paths::kept_directory(paths::install_dir_from_program(
+            platform::program_path(), platform::path_separator(), !platform::paths_are_case_sensitive()));
+        u_sink("Install directory: %s\n", install_lookup.value.c_str());
+    });
 }
 
 const char* u_config_dir() {
-    if (!config_lookup.done) {
-        config_lookup.done = true;
-        if (!from_environment("HX_CONFIG_DIR", config_lookup)) {
-            if (const char* install = u_install_dir()) {
-                std::string candidate = paths::join(install, "cfg", platform::path_separator());
-                config_lookup.value = platform::is_directory(candidate) ? candidate : install;
-            }
+    return looked_up(config_lookup, [] {
+        if (from_environment("HX_CONFIG_DIR", config_lookup)) return;
+        if (const char* install = u_install_dir()) {
+            std::string candidate = paths::join(install, "cfg", platform::path_separator());
+            config_lookup.value = paths::kept_directory(platform::is_directory(candidate) ? candidate : install);
         }
-    }
-    return config_lookup.result();
+    });
 }
 
 const char* u_ramps_dir() {
-    if (!ramps_lookup.done) {
-        ramps_lookup.done = true;
-        if (!from_environment("HX_RAMPS_DIR", ramps_lookup)) {
-            if (const char* config = u_config_dir()) {
-                ramps_lookup.value = paths::join(config, "ramps", platform::path_separator());
-                if (!platform::is_directory(ramps_lookup.value)) platform::create_directory(ramps_lookup.value);
-            }
+    return looked_up(ramps_lookup, [] {
+        if (from_environment("HX_RAMPS_DIR", ramps_lookup)) return;
+        if (const char* config = u_config_dir()) {
+            ramps_lookup.value = paths::kept_directory(paths::join(config, "ramps", platform::path_separator()));
+            if (!ramps_lookup.value.empty() && !platform::is_directory(ramps_lookup.value))
+                platform::create_directory(ramps_lookup.value);
         }
-    }
-    return ramps_lookup.result();
+    });
 }
 
-int32_t u_find_file(const char* name, const char** path) {
-    if (!name || !name[0]) return 0;
+namespace {
+
+int32_t find_file(const char* name, const char** path) {
     const char sep = platform::path_separator();
     const std::string wanted = paths::native_separators(name, sep);
 
@@ -136,7 +158,14 @@ int32_t u_find_file(const char* name, const char** path) {
         char* copy = static_cast<char*>(u_malloc(candidate.size() + 1));
         if (!copy) return ERR_NO_MEM;
         std::memcpy(copy, candidate.c_str(), candidate.size() + 1);
-        if (!u_file_exists(copy)) {
+        bool exists = false;
+        try {
+            exists = u_file_exists(copy);
+        } catch (...) {
+            u_free(copy);
+            throw;
+        }
+        if (!exists) {
             u_free(copy);
             return ERR_CANT_READ_FILE;
         }
@@ -152,6 +181,17 @@ int32_t u_find_file(const char* name, const char** path) {
     const char* config = u_config_dir();
     if (!config) return ERR_CANT_OPEN_FILE;
     return accept(paths::join(config, wanted, sep));
+}
+
+}  // namespace
+
+int32_t u_find_file(const char* name, const char** path) {
+    if (!name || !name[0]) return 0;
+    try {
+        return find_file(name, path);
+    } catch (const std::bad_alloc&) {
+        return ERR_NO_MEM;
+    }
 }
 
 const char* u_machine_name(int n) {

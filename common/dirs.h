@@ -3,6 +3,7 @@
 // none of them is safe for concurrent first use.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -47,6 +48,12 @@ std::string parent_directory(const std::string& path, char separator);
 
 // On POSIX a '\' in a name from a configuration file stands for '/'.
 std::string native_separators(std::string path, char separator);
+
+// The longest directory a lookup keeps.
+constexpr std::size_t max_directory_length = 260;
+// A directory value as a lookup keeps it: whole, or "" (absent) when it is longer
+// than max_directory_length. Never cut, since a cut path names another directory.
+std::string kept_directory(std::string value);
 
 }  // namespace paths
 

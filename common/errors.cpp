@@ -7,18 +7,14 @@
 
 namespace mf {
 
-namespace {
-char name_buffer[64];
-}
-
+// Names come straight from the table, so threads never share a text buffer; only
+// an out-of-range number is formatted, into a buffer of the calling thread.
 const char* error_name(int32_t code) {
-    if (code == 0)
-        std::snprintf(name_buffer, sizeof name_buffer, "NO_ERROR");
-    else if (code >= 1 && code <= ERR_LAST)
-        std::snprintf(name_buffer, sizeof name_buffer, "%s", u_error_names[code]);
-    else
-        std::snprintf(name_buffer, sizeof name_buffer, "invalid error number %d", static_cast<int>(code));
-    return name_buffer;
+    if (code == 0) return "NO_ERROR";
+    if (code >= 1 && code <= ERR_LAST) return u_error_names[code];
+    thread_local char invalid[48];
+    std::snprintf(invalid, sizeof invalid, "invalid error number %d", static_cast<int>(code));
+    return invalid;
 }
 
 void u_report_error(int32_t code) {

@@ -11,7 +11,8 @@ namespace mf {
 extern const char* const u_error_names[ERR_LAST + 1];
 
 // "NO_ERROR" for 0, the table name for 1..462, otherwise "invalid error number %d".
-// The text lives in one shared buffer that the next call from any thread overwrites.
+// Any thread. Names are the table's constant texts; the out-of-range text lives in
+// a buffer of the calling thread until its next out-of-range call.
 const char* error_name(int32_t code);
 
 // Non-zero code: its name and a newline go to the message sink. 0 does nothing.

@@ -19,9 +19,18 @@ std::optional<std::u16string> u_wide_path(const char* path) {
     std::u16string wide;
     for (size_t i = 2;; i += 2) {
         if (!path[i] && !path[i + 1]) break;
+        if (wide.size() == u_wide_path_max_units) return std::nullopt;
         wide += unit_at(i);
     }
     return wide;
+}
+
+std::string u_argument_path(const char* argument) {
+    if (!argument) return {};
+    const auto byte = [argument](size_t i) { return static_cast<unsigned char>(argument[i]); };
+    const bool signature =
+        argument[0] && argument[1] && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF));
+    return signature ? std::string("./") + argument : std::string(argument);
 }
 
 bool u_file_exists(const char* path) {

@@ -3,6 +3,7 @@
 // is a UTF-16 path starting right after them; any other path is a byte path.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -15,9 +16,21 @@ namespace platform {
 class file_handle;
 }
 
+// The longest UTF-16 path the convention carries, in units after the signature
+// (the longest path the systems accept).
+constexpr std::size_t u_wide_path_max_units = 32767;
+
 // The UTF-16 path a wide-convention path carries, or nothing for a narrow path.
-// The UTF-16 text ends at the first zero unit.
+// The UTF-16 text ends at the first zero unit; the scan stops after
+// u_wide_path_max_units units (no zero unit by then: not a wide path). Only text
+// that the caller knows follows the convention may be passed: a narrow text that
+// happens to start with the signature bytes is read past its end.
 std::optional<std::u16string> u_wide_path(const char* path);
+
+// A path from the system's argument vector, which is always narrow, in a form the
+// convention reads as narrow: one that starts with the signature bytes gets a
+// "./" in front (the same file); any other is unchanged.
+std::string u_argument_path(const char* argument);
 
 // True only when the path names an existing regular file.
 bool u_file_exists(const char* path);

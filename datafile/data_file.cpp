@@ -5,12 +5,14 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 #include "common/alloc.h"
 #include "common/bytes.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "platform/file_io.h"
+#include "platform/files.h"
 
 namespace mf {
 
@@ -223,12 +225,22 @@ int32_t read_exact(std::FILE* f, void* data, size_t size) {
     return std::fread(data, 1, size, f) == size ? 0 : ERR_PREMATURE_EOF;
 }
 
-int64_t remaining_bytes(std::FILE* f) {
-    long here = std::ftell(f);
-    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
-    long end = std::ftell(f);
-    std::fseek(f, here, SEEK_SET);
-    return end < here ? -1 : end - here;
+// A block's byte count agrees with its shape: no negative extent, and exactly
+// the samples the shape holds (none for an empty shape, so that a descriptor is
+// never handed out with a shape and no samples).
+bool block_fits(int64_t count, bool extents_ok, uint64_t bytes, int sample_size) {
+    return extents_ok && count >= 0 && bytes == static_cast<uint64_t>(count) * static_cast<uint64_t>(sample_size);
+}
+
+// Fixed-width texts of a damaged file may fill their field: the last byte is
+// always the terminating zero.
+void terminate_texts(data_header* h) {
+#define MF_TERMINATE_SCALAR(kind, type, name)
+#define MF_TERMINATE_ARRAY(kind, type, name, count) \
+    if constexpr (std::string_view(#kind) == "TEXT") h->name[(count)-1] = '\0';
+    MF_DATA_HEADER_FIELDS(MF_TERMINATE_SCALAR, MF_TERMINATE_ARRAY)
+#undef MF_TERMINATE_SCALAR
+#undef MF_TERMINATE_ARRAY
 }
 
 }  // namespace
@@ -257,20 +269,21 @@ int32_t read_data_file(const char* path, sw_info* sw, data_header* header, inten
     in.height = static_cast<int16_t>(load_be16(p + 54));
     in.frames = static_cast<int16_t>(load_be16(p + 56));
     in.aux = static_cast<int16_t>(load_be16(p + 58));
-    const int64_t intensity_bytes = static_cast<int32_t>(load_be32(p + 60));
+    const uint64_t intensity_bytes = load_be32(p + 60);
     data_array ph{};
     ph.origin_x = static_cast<int16_t>(load_be16(p + 64));
     ph.origin_y = static_cast<int16_t>(load_be16(p + 66));
     ph.width = static_cast<int16_t>(load_be16(p + 68));
     ph.height = static_cast<int16_t>(load_be16(p + 70));
-    const int64_t phase_bytes = static_cast<int32_t>(load_be32(p + 72));
+    const uint64_t phase_bytes = load_be32(p + 72);
 
-    const bool intensity_ok = intensity_bytes == 0 || (in.width > 0 && in.height > 0 && in.frames > 0 &&
-                                                       intensity_bytes == sample_count(in) * 2);
-    const bool phase_ok = phase_bytes == 0 || (ph.width > 0 && ph.height > 0 && phase_bytes == sample_count(ph) * 4);
+    const bool intensity_ok =
+        block_fits(sample_count(in), in.width >= 0 && in.height >= 0 && in.frames >= 0, intensity_bytes, 2);
+    const bool phase_ok = block_fits(sample_count(ph), ph.width >= 0 && ph.height >= 0, phase_bytes, 4);
     if (!intensity_ok || !phase_ok) return ERR_CORRUPT_DATA_FILE;
-    const int64_t remaining = remaining_bytes(file.get());
-    if (remaining < 0 || remaining < intensity_bytes + phase_bytes) return ERR_PREMATURE_EOF;
+    const int64_t size = platform::stream_size(file.get());
+    if (size < header_size || static_cast<uint64_t>(size - header_size) < intensity_bytes + phase_bytes)
+        return ERR_PREMATURE_EOF;
 
     if (intensity_bytes > 0) {
         if (int32_t status = da_alloc(&in)) return status;
@@ -299,6 +312,7 @@ int32_t read_data_file(const char* path, sw_info* sw, data_header* header, inten
     if (sw) {
         sw->type = static_cast<int16_t>(load_be16(p + 10));
         std::memcpy(sw->name, p + 12, sizeof sw->name);
+        sw->name[sizeof sw->name - 1] = '\0';
         sw->number1 = static_cast<int16_t>(load_be16(p + 42));
         sw->number2 = static_cast<int16_t>(load_be16(p + 44));
         sw->number3 = static_cast<int16_t>(load_be16(p + 46));
@@ -306,6 +320,7 @@ int32_t read_data_file(const char* path, sw_info* sw, data_header* header, inten
     if (header) {
         convert_record_fields(p + data_header_file_offset, false);
         std::memcpy(header, p + data_header_file_offset, sizeof *header);
+        terminate_texts(header);
     }
     if (intensity)
         *intensity = in;

@@ -266,11 +266,8 @@ int32_t read_grid_source(codev::text_source& in, data_header* header, data_array
     m.has_nda = g.nda;
     m.nda = g.no_data;
     m.shift = shift > 0 ? shift : 0;
-    if (int32_t read_status = read_samples(in, phase->data, count, m)) {
-        da_release(phase);
-        return read_status;
-    }
-    return 0;
+    // After a failure here the allocated array stays with the caller's descriptor.
+    return read_samples(in, phase->data, count, m);
 }
 
 // "%7d" for the writer: values are within 16 bits, so every field is seven wide.

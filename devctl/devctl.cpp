@@ -105,6 +105,19 @@ void copy_found(const dev_record& row, dev_record* out) {
     out->object = row.object;
 }
 
+void close_events(dev_table& t) {
+    for (platform::event_handle& e : t.events) {
+        platform::event_close(e);
+        e = nullptr;
+    }
+}
+
+int32_t init_failed() {
+    u_sink("%s failed: %s\n", "dev_init_cntrl", error_name(ERR_DEV_CNTRL));
+    initialized = false;
+    return ERR_DEV_CNTRL;
+}
+
 }  // namespace
 
 int32_t dev_init_cntrl(bool reset) {
@@ -119,21 +132,29 @@ int32_t dev_init_cntrl(bool reset) {
         t.found_type = 0;
     }
 
-    for (int e = 0; e < DEV_EVENT_COUNT; ++e)
+    bool created = true;
+    for (int e = 0; e < DEV_EVENT_COUNT; ++e) {
         if (!t.events[e]) t.events[e] = platform::event_create(event_names[e], true, false);
+        created = created && t.events[e];
+    }
+    if (!created) {
+        // A worker exists only with all four events, so there is none yet; no
+        // half-made set is kept for the next attempt.
+        close_events(t);
+        return init_failed();
+    }
 
     if (!t.worker.attached()) {
         worker_quit.store(false);
         platform::event_handle own[DEV_EVENT_COUNT];
         for (int e = 0; e < DEV_EVENT_COUNT; ++e)
-            own[e] = platform::event_open(event_names[e]);
+            own[e] = platform::event_duplicate(t.events[e]);
         bool started = t.worker.start([own] { worker_loop(own[0], own[1], own[2], own[3]); });
         if (!started) {
             for (platform::event_handle e : own)
                 platform::event_close(e);
-            u_sink("%s failed: %s\n", "dev_init_cntrl", error_name(ERR_DEV_CNTRL));
-            initialized = false;
-            return ERR_DEV_CNTRL;
+            close_events(t);
+            return init_failed();
         }
     }
     initialized = true;
@@ -147,10 +168,7 @@ void dev_free_cntrl() {
         platform::event_set(t.events[DEV_START_EVENT]);
         t.worker.join(platform::wait_forever);
     }
-    for (platform::event_handle& e : t.events) {
-        platform::event_close(e);
-        e = nullptr;
-    }
+    close_events(t);
     initialized = false;
 }
 
@@ -306,7 +324,11 @@ bool dev_event_signalled(dev_handle, void* object) {
 
 bool dev_motion_event(dev_handle, void* object) {
     auto* mc = static_cast<mc_controller*>(object);
-    return mc && gl_mwi.HasEvent_MWI && gl_mwi.HasEvent_MWI(mc->handle) != 0;
+    if (!mc) return false;
+    // Read once: the host may unbind the library between this test and the call.
+    const mwi_fn::HasEvent_MWI has_event =
+        std::atomic_ref<mwi_fn::HasEvent_MWI>(gl_mwi.HasEvent_MWI).load(std::memory_order_acquire);
+    return has_event && has_event(mc->handle) != 0;
 }
 
 }  // namespace mf

@@ -1,5 +1,6 @@
 #include "platform/events.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -28,7 +29,24 @@ std::map<std::string, event*>& registry() {
     static std::map<std::string, event*> names;
     return names;
 }
+
+std::atomic<int> creations_until_failure{-1};
+
+bool creation_fails() {
+    int left = creations_until_failure.load();
+    while (left >= 0) {
+        if (creations_until_failure.compare_exchange_weak(left, left - 1)) return left == 0;
+    }
+    return false;
+}
+
+void retain(event* e) {
+    std::lock_guard<std::mutex> hold(registry_lock());
+    ++e->references;
+}
 }  // namespace
+
+void event_fail_creation_after(int successes) { creations_until_failure.store(successes); }
 
 event_handle event_create(const char* name, bool manual_reset, bool initially_set) {
     std::lock_guard<std::mutex> hold(registry_lock());
@@ -39,7 +57,7 @@ event_handle event_create(const char* name, bool manual_reset, bool initially_se
             return found->second;
         }
     }
-    auto* e = new (std::nothrow) event;
+    auto* e = creation_fails() ? nullptr : new (std::nothrow) event;
     if (!e) return nullptr;
     e->manual_reset = manual_reset;
     e->set = initially_set;
@@ -62,6 +80,11 @@ event_handle event_open(const char* name) {
     if (found == registry().end()) return nullptr;
     ++found->second->references;
     return found->second;
+}
+
+event_handle event_duplicate(event_handle e) {
+    if (e) retain(e);
+    return e;
 }
 
 void event_close(event_handle e) {
@@ -91,15 +114,21 @@ void event_reset(event_handle e) {
 }
 
 bool event_wait(event_handle e, int64_t timeout_ms) {
-    std::unique_lock<std::mutex> hold(e->lock);
-    auto is_set = [e] { return e->set; };
-    if (timeout_ms < 0) {
-        e->changed.wait(hold, is_set);
-    } else if (!e->changed.wait_for(hold, std::chrono::milliseconds(timeout_ms), is_set)) {
-        return false;
+    // The waiter's own reference: another thread may close the last handle while
+    // this one waits, and the event must outlive the wait.
+    retain(e);
+    bool taken = true;
+    {
+        std::unique_lock<std::mutex> hold(e->lock);
+        auto is_set = [e] { return e->set; };
+        if (timeout_ms < 0)
+            e->changed.wait(hold, is_set);
+        else
+            taken = e->changed.wait_for(hold, std::chrono::milliseconds(timeout_ms), is_set);
+        if (taken && !e->manual_reset) e->set = false;
     }
-    if (!e->manual_reset) e->set = false;
-    return true;
+    event_close(e);
+    return taken;
 }
 
 bool event_is_set(event_handle e) {

@@ -19,8 +19,12 @@ inline constexpr int64_t wait_forever = -1;
 event_handle event_create(const char* name, bool manual_reset, bool initially_set);
 // The registered event of that name with a new reference, or null when none exists.
 event_handle event_open(const char* name);
-// Drops one reference; the last one removes the name and frees the event.
-// A null handle is ignored.
+// Another reference to the same event (null for null), released with event_close:
+// lets a thread keep an event it uses alive however its other handles are closed.
+event_handle event_duplicate(event_handle e);
+// Drops one reference; the last one removes the name and frees the event. A thread
+// waiting on the event holds its own reference until its wait ends. A null handle is
+// ignored.
 void event_close(event_handle e);
 
 void event_set(event_handle e);
@@ -30,5 +34,9 @@ void event_reset(event_handle e);
 bool event_wait(event_handle e, int64_t timeout_ms);
 // The current state, without taking or waiting.
 bool event_is_set(event_handle e);
+
+// Fault seam for tests: after `successes` more creations of a new event,
+// event_create fails once (returns null); a negative count switches it off.
+void event_fail_creation_after(int successes);
 
 }  // namespace mf::platform

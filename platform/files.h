@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace mf::platform {
 
@@ -14,6 +15,10 @@ bool is_regular_file(const std::u16string& path);
 bool is_directory(const std::string& path);
 // Creates one directory level; true when it exists afterwards.
 bool create_directory(const std::string& path);
+// The names in a directory, without "." and "..", sorted by their bytes so that a
+// listing comes out in the same order on every system. False when the directory
+// cannot be read.
+bool list_directory(const std::string& path, std::vector<std::string>* names);
 
 std::FILE* open_file(const std::string& path, const char* mode);
 std::FILE* open_file(const std::u16string& path, const char* mode);
@@ -21,6 +26,8 @@ std::FILE* open_file(const std::u16string& path, const char* mode);
 bool remove_file(const std::string& path);
 // Size in bytes, or -1.
 int64_t file_size(const std::string& path);
+// Size in bytes of the file behind an open stream (64-bit on every system), or -1.
+int64_t stream_size(std::FILE* stream);
 
 // The system's last error number (errno, or GetLastError on Windows).
 int last_error();

@@ -32,6 +32,11 @@ public:
     // The line settings of the pair as the terminal driver holds them: baud, data
     // bits, parity and parity checking, stop bits (1 or 2), XON/XOFF, CTS flow.
     int line(serial_settings* settings);
+    // Whether the terminal is in exclusive mode (further opens refused to users
+    // without the privilege that ignores it).
+    int exclusive(bool* on);
+    // Closes the controlling end only: the device end sees a hang-up.
+    void hang_up();
     void close();
 
 private:

@@ -123,7 +123,8 @@ public:
     virtual int read(void* buffer, std::size_t count, std::size_t* got) = 0;
     // Writes under the write time-out; *written may be short after a time-out.
     virtual int write(const void* data, std::size_t count, std::size_t* written) = 0;
-    // Queue counts and line errors; clears the error flags.
+    // Queue counts and line errors; clears the error flags. The one call another
+    // thread may make while the owner uses the port, close included.
     virtual int status(serial_status* status) = 0;
     virtual int purge(uint32_t flags) = 0;
     virtual int set_dtr(bool on) = 0;

@@ -107,8 +107,12 @@ const char* rr_get_std_ramp_filename(const rr_ramp_hdr_t* hdr) {
     }
     int rate = 0, scan = 0, slope = 0, mag = 0;
     const double frames_per_second = static_cast<double>(hdr->cameraRate) / (static_cast<double>(hdr->grabSkip) + 1.0);
-    if (!whole_part(std::floor(frames_per_second + 0.5), &rate) || !whole_part(hdr->scanLen, &scan) ||
-        !whole_part(hdr->rampSlope, &slope) || !whole_part(hdr->objMag, &mag)) {
+    // Only the fields the type's name pattern shows are checked: a value the name
+    // does not use cannot make it unnamable.
+    const bool scanned = !rr_is_pmi(type);
+    if (!whole_part(std::floor(frames_per_second + 0.5), &rate) ||
+        (scanned && (!whole_part(hdr->scanLen, &scan) || !whole_part(hdr->rampSlope, &slope))) ||
+        (type == RAMP_TYPE_BTW && !whole_part(hdr->objMag, &mag))) {
         u_sink("rr_get_std_ramp_filename: invalid ramp header values\n");
         return nullptr;
     }

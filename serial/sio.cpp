@@ -77,9 +77,10 @@ int32_t change_state(sio_handle handle, Change change) {
 
 void print_invalid(const char* text) { u_sink("Com Settings Parameter: %s is Invalid.\n", text ? text : "(null)"); }
 
-// Input that keeps arriving longer than this is not stray bytes but a talking
-// peer; sio_clear_buffer then gives up instead of spinning for ever.
-constexpr int clear_limit_bytes = 4 * SIO_QUEUE_SIZE;
+// Input that keeps arriving for longer than this is not stray bytes but a talking
+// peer; sio_clear_buffer then gives up instead of spinning for ever. Bounded in
+// time, since a slow talker (one byte every 50 ms) never fills any byte limit.
+constexpr int64_t clear_limit_ms = 2000;
 
 }  // namespace
 
@@ -98,6 +99,7 @@ void sio_remove_virtual_port(const std::string& name) {
 }
 
 int32_t sio_open(const char* name, sio_port* record) {
+    if (record == nullptr) return ERR_CANT_OPEN_SERIAL;
     record->handle = SIO_INVALID_HANDLE;
     if (name == nullptr) return ERR_CANT_OPEN_SERIAL;
     PortTable& t = table();
@@ -311,7 +313,7 @@ int sio_clear_buffer(sio_handle handle) {
 
     bool purged = false;
     bool got_byte = false;
-    int swallowed = 0;
+    const int64_t start = platform::monotonic_ms();
     do {
         purged = note(port->purge(platform::SERIAL_PURGE_ALL)) == 0;
         got_byte = false;
@@ -321,7 +323,7 @@ int sio_clear_buffer(sio_handle handle) {
             sio_read_data(handle, &byte, 1, &n);
             got_byte = n == 1;
         }
-    } while (purged && got_byte && ++swallowed < clear_limit_bytes);
+    } while (purged && got_byte && platform::monotonic_ms() - start < clear_limit_ms);
 
     if (have_timeouts) {
         t.read_total_constant = saved;

@@ -34,8 +34,9 @@ using sio_timeouts = platform::serial_timeouts;
 constexpr uint32_t SIO_QUEUE_SIZE = 4096;
 
 // Opens the port exclusively, sets the character-received event mask and
-// 4096-byte queues. ERR_CANT_OPEN_SERIAL (record holds the invalid handle) or
-// ERR_CANT_SET_SERIAL (the port is open in the record; the caller closes it).
+// 4096-byte queues. ERR_CANT_OPEN_SERIAL (record holds the invalid handle; also
+// without a record, when nothing is opened) or ERR_CANT_SET_SERIAL (the port is
+// open in the record; the caller closes it).
 int32_t sio_open(const char* name, sio_port* port);
 
 // Applies the settings string (or the defaults) and the fixed line discipline,
@@ -66,14 +67,15 @@ int32_t sio_set_state(sio_handle handle, const sio_settings* settings);
 // output queue to empty, at most the write time-out.
 int sio_send_data(sio_handle handle, const void* data, uint32_t count, uint32_t* written);
 // 0 only when exactly count bytes arrived under the current time-outs; on a short
-// read the bytes that came are in the buffer and *got says how many.
+// read the bytes that came are in the buffer and *got says how many. A line whose
+// other end has hung up fails at once.
 int sio_read_data(sio_handle handle, void* buffer, uint32_t count, uint32_t* got);
 int sio_bytes_waiting(sio_handle handle, uint32_t* count);
 // The port status query: bytes in the input queue and the line error flags
 // (SERIAL_CE_ bits) since the previous query, which the query clears. 0 or 1.
 int sio_port_status(sio_handle handle, uint32_t* in_queue, uint32_t* errors);
-// Purges both queues and swallows input until the line is quiet for 100 ms.
-// ERR_SERIAL_NOT_OPEN for the invalid handle.
+// Purges both queues and swallows input until the line is quiet for 100 ms; 1
+// when input keeps arriving for 2 s. ERR_SERIAL_NOT_OPEN for the invalid handle.
 int sio_clear_buffer(sio_handle handle);
 
 // Clears the event mask, drops DTR, purges, closes and stores the invalid handle.

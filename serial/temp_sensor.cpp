@@ -128,10 +128,9 @@ int32_t temp_comm_close(sio_port* port) {
 
 int32_t temp_comm_write(sio_handle handle, char* text, int length, int32_t kind, std::size_t text_size) {
     if (kind != TEMP_KIND_WRITE && kind != TEMP_KIND_READ) return ERR_TEMP_SENSOR_COMM;
-    // A frame body longer than a reply can be, or a read without its two-letter
-    // mnemonic, is refused before anything is sent.
-    if (text == nullptr || length < 0 || length >= TEMP_STR_MAX_LEN || (kind == TEMP_KIND_READ && length < 2))
-        return ERR_TEMP_SENSOR_COMM;
+    // A read without its two-letter mnemonic is refused before anything is sent.
+    // The reply limit does not bound what is sent.
+    if (text == nullptr || length < 0 || (kind == TEMP_KIND_READ && length < 2)) return ERR_TEMP_SENSOR_COMM;
 
     const std::string frame = temp_frame(text, length, kind);
     uint32_t written = 0;

@@ -89,6 +89,8 @@ int32_t read_response(sio_port* port, wm_buffer* buf, int32_t respLen, int32_t e
         err = wm_buffer_resize(buf, static_cast<uint32_t>(respLen) + 1, true);
         if (err != 0) return err;
         buf->data[0] = first;
+        // The spare last byte is never read: it must not show an earlier reply.
+        buf->data[respLen] = 0;
         for (int32_t i = 1; i < respLen; ++i) {
             if (!read_byte(h, &buf->data[i])) {
                 std::snprintf(detail, detail_size, "WM_RESP_READ: sio_read_data failed reading response byte %d of %d",
@@ -150,6 +152,7 @@ int32_t read_response(sio_port* port, wm_buffer* buf, int32_t respLen, int32_t e
     }
 
     default:
+        buf->data[0] = first;
         return 0;
     }
 }

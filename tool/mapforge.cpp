@@ -51,13 +51,15 @@ int main(int argc, char** argv) {
         }
     }
     if (!input || !output) return usage();
+    // Names from the argument vector are narrow, whatever their first bytes.
+    const std::string input_path = u_argument_path(input), output_path = u_argument_path(output);
 
-    if (!u_file_exists(input)) {
+    if (!u_file_exists(input_path.c_str())) {
         unable(input, output);
         std::fprintf(stderr, "\t\"%s\" does not exist\n", input);
         return 2;
     }
-    if (u_file_exists(output) && !force) {
+    if (u_file_exists(output_path.c_str()) && !force) {
         unable(input, output);
         std::fprintf(stderr, "\t\"%s\" already exists\n", output);
         return 3;
@@ -69,7 +71,7 @@ int main(int argc, char** argv) {
     data_header header{};
     sw_info sw{};
     data_array phase{};
-    int32_t status = read_grid_file(input, &header, &phase, &sw);
+    int32_t status = read_grid_file(input_path.c_str(), &header, &phase, &sw);
     if (status != 0) {
         unable(input, output);
         std::fprintf(stderr, "\tthere was an error reading the file \"%s\"\n", input);
@@ -77,7 +79,7 @@ int main(int argc, char** argv) {
         da_release(&phase);
         return 4;
     }
-    status = write_data_file(output, &sw, &header, nullptr, &phase);
+    status = write_data_file(output_path.c_str(), &sw, &header, nullptr, &phase);
     da_release(&phase);
     if (status != 0) {
         unable(input, output);

@@ -1,9 +1,11 @@
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/files.h"
@@ -26,6 +28,19 @@ bool create_directory(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && is_directory(path));
 }
 
+bool list_directory(const std::string& path, std::vector<std::string>* names) {
+    names->clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
 std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 std::FILE* open_file(const std::u16string& path, const char* mode) { return open_file(utf16_to_utf8(path), mode); }
 
@@ -34,6 +49,12 @@ bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; 
 int64_t file_size(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+int64_t stream_size(std::FILE* stream) {
+    struct stat st {};
+    if (stream == nullptr || ::fstat(::fileno(stream), &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 

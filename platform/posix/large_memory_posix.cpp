@@ -1,5 +1,6 @@
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/large_memory.h"
@@ -8,7 +9,10 @@ namespace mf::platform {
 
 namespace {
 constexpr std::size_t huge_page = std::size_t{2} << 20;
-std::size_t rounded(std::size_t size) { return (size + huge_page - 1) / huge_page * huge_page; }
+// A block of 0 bytes is still a block: it takes one huge page, like a block of 1.
+std::size_t rounded(std::size_t size) {
+    return (std::max<std::size_t>(size, 1) + huge_page - 1) / huge_page * huge_page;
+}
 }  // namespace
 
 void* allocate_large(std::size_t size) {

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -101,6 +102,24 @@ int Pty::line(serial_settings* s) {
     s->cts_out_flow = (tio.c_cflag & CRTSCTS) != 0;
     s->binary = (tio.c_lflag & ICANON) == 0 && (tio.c_oflag & OPOST) == 0;
     return 0;
+}
+
+int Pty::exclusive(bool* on) {
+    *on = false;
+    if (impl_->device_hold < 0) return EBADF;
+#ifdef TIOCGEXCL
+    int state = 0;
+    if (::ioctl(impl_->device_hold, TIOCGEXCL, &state) != 0) return errno;
+    *on = state != 0;
+    return 0;
+#else
+    return ENOTSUP;
+#endif
+}
+
+void Pty::hang_up() {
+    if (impl_->master >= 0) ::close(impl_->master);
+    impl_->master = -1;
 }
 
 void Pty::close() {

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 
 #include "platform/posix/termios_map.h"
 #include "platform/serial_port.h"
@@ -184,16 +185,21 @@ public:
                             : start + static_cast<int64_t>(t.read_total_multiplier) * static_cast<int64_t>(count) +
                                   t.read_total_constant;
         int64_t last_byte = start;
+        // Set when poll() said the line is readable or hung up: a read that then
+        // gives nothing is end of file (the other end has gone), never a wait.
+        bool readable = false;
 
         for (;;) {
             ssize_t n = ::read(fd_, out + *got, count - *got);
             if (n > 0) {
                 *got += static_cast<std::size_t>(n);
                 last_byte = now_ms();
+                readable = false;
                 if (*got == count || first_byte_only) return 0;
                 continue;
             }
             if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return errno;
+            if (n == 0 && readable) return EIO;
             if (immediate) return 0;
 
             int64_t wait = -1;
@@ -210,7 +216,10 @@ public:
                 if (errno == EINTR) continue;
                 return errno;
             }
-            if (r > 0 && (p.revents & POLLIN) == 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return EIO;
+            if (r > 0 && (p.revents & POLLNVAL) != 0) return EBADF;
+            // Bytes still queued before a hang-up are read first; the read after
+            // them sees end of file.
+            if (r > 0) readable = (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
         }
     }
 
@@ -247,6 +256,7 @@ public:
     // data stream, so the error flags stay clear here.
     int status(serial_status* st) override {
         *st = serial_status{};
+        std::lock_guard<std::mutex> hold(close_guard_);
         if (fd_ < 0) return EBADF;
         int in = 0;
         if (::ioctl(fd_, FIONREAD, &in) != 0) return errno;
@@ -272,7 +282,12 @@ public:
     }
 
     int close() override {
+        std::lock_guard<std::mutex> hold(close_guard_);
         if (fd_ < 0) return EBADF;
+        // The exclusive mode belongs to the terminal, not to this descriptor: left
+        // set, it would keep every later unprivileged open out while the other end
+        // of the line stays open.
+        ::ioctl(fd_, TIOCNXCL);
         ::flock(fd_, LOCK_UN);
         if (::close(fd_) != 0 && errno != EINTR) return errno;
         fd_ = -1;
@@ -306,6 +321,10 @@ private:
     }
 
     int fd_;
+    // The status query may come from another thread (the device-control worker)
+    // while the owner closes: it must see the port open or closed, never run an
+    // ioctl on a descriptor being closed or already reused.
+    std::mutex close_guard_;
     bool pseudo_;
     bool configured_ = false;
     serial_settings shadow_{};

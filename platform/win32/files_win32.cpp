@@ -1,5 +1,7 @@
 #include <windows.h>
+#include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -36,6 +38,20 @@ bool create_directory(const std::string& path) {
            (GetLastError() == ERROR_ALREADY_EXISTS && is_directory(path));
 }
 
+bool list_directory(const std::string& path, std::vector<std::string>* names) {
+    names->clear();
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..") names->push_back(name);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
 std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 std::FILE* open_file(const std::u16string& path, const char* mode) {
     return _wfopen(wide(path).c_str(), wide_mode(mode).c_str());
@@ -47,6 +63,14 @@ int64_t file_size(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int64_t stream_size(std::FILE* stream) {
+    if (stream == nullptr) return -1;
+    LARGE_INTEGER size;
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &size)) return -1;
+    return static_cast<int64_t>(size.QuadPart);
 }
 
 int last_error() { return static_cast<int>(GetLastError()); }

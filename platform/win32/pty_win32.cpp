@@ -24,6 +24,13 @@ int Pty::write(const void*, std::size_t) { return ERROR_NOT_SUPPORTED; }
 
 int Pty::line(serial_settings*) { return ERROR_NOT_SUPPORTED; }
 
+int Pty::exclusive(bool* on) {
+    *on = false;
+    return ERROR_NOT_SUPPORTED;
+}
+
+void Pty::hang_up() {}
+
 void Pty::close() {}
 
 }  // namespace mf::platform

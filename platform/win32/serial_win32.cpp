@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <mutex>
 
 #include "platform/serial_port.h"
 
@@ -142,6 +143,8 @@ public:
 
     int status(serial_status* st) override {
         *st = serial_status{};
+        std::lock_guard<std::mutex> hold(close_guard_);
+        if (h_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
         DWORD errors = 0;
         COMSTAT cs{};
         if (!ClearCommError(h_, &errors, &cs)) return last();
@@ -169,6 +172,7 @@ public:
     int set_dtr(bool on) override { return EscapeCommFunction(h_, on ? SETDTR : CLRDTR) ? 0 : last(); }
 
     int close() override {
+        std::lock_guard<std::mutex> hold(close_guard_);
         if (h_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
         if (!CloseHandle(h_)) return last();
         h_ = INVALID_HANDLE_VALUE;
@@ -177,6 +181,10 @@ public:
 
 private:
     HANDLE h_;
+    // The status query may come from another thread (the device-control worker)
+    // while the owner closes: it sees the port open or closed, never a handle being
+    // closed or already reused.
+    std::mutex close_guard_;
 };
 
 // "COM10" and above open only through the device namespace; the prefix is

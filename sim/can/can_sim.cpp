@@ -6,11 +6,14 @@
 namespace mf::sim {
 
 namespace {
+constexpr int32_t status_not_connected = -2;
 constexpr int32_t status_timeout = -3;
 constexpr int32_t status_too_small = -5;
 constexpr int32_t status_no_pdo = -6;
 constexpr uint32_t state_pre_operational = 127;
 constexpr uint32_t abort_no_object = 0x06020000;
+constexpr uint32_t abort_read_only = 0x06010002;
+constexpr uint32_t abort_length = 0x06070010;
 }  // namespace
 
 can_sim& can_sim::instance() {
@@ -38,6 +41,7 @@ void can_sim::reset() {
     bridge_node_ = 127;
     bridge_rate_ = 1000;
     bridge_errors_.clear();
+    sdo_log_.clear();
     nodes_.clear();
     faults_.clear();
     std::fill(std::begin(calls_), std::end(calls_), 0);
@@ -61,6 +65,7 @@ void can_sim::set_firmware(uint8_t major, uint8_t minor) {
     std::lock_guard<std::mutex> hold(lock_);
     fw_major_ = major;
     fw_minor_ = minor;
+    update_firmware_objects();
 }
 
 void can_sim::set_bridge_configuration(uint8_t node_id, uint32_t kbit_rate) {
@@ -69,9 +74,9 @@ void can_sim::set_bridge_configuration(uint8_t node_id, uint32_t kbit_rate) {
     bridge_rate_ = kbit_rate;
 }
 
-void can_sim::queue_bridge_errors(std::initializer_list<uint32_t> errors) {
+void can_sim::set_bridge_errors(std::initializer_list<uint32_t> errors) {
     std::lock_guard<std::mutex> hold(lock_);
-    bridge_errors_.insert(bridge_errors_.end(), errors.begin(), errors.end());
+    bridge_errors_.assign(errors.begin(), errors.end());
 }
 
 namespace {
@@ -81,53 +86,126 @@ std::vector<uint8_t> le32(uint32_t v) {
             static_cast<uint8_t>(v >> 24)};
 }
 
+enum access : uint8_t { rw, ro };
+
 struct object_default {
     uint16_t index;
     uint8_t subindex;
     uint8_t width;
     uint32_t value;
+    access mode = rw;
+    uint32_t capacity = 0;  // variable-size object: at most this many bytes
 };
 
-// The objects a node of each kind answers from the start, with their widths; the
-// node operations' other objects come into being when they are first written.
+constexpr uint32_t ramp_table_bytes = 32768;
+
+// The objects each kind of node has, with the widths the node operations use.
+// Ramp slots 0..3 are the objects 0x2003..0x2006 of the ramp generator and of
+// the PZT nodes.
+constexpr object_default identity_objects[] = {
+    {0x1018, 2, 4, 0, ro},  // product id, filled in by add_node
+    {0x1018, 3, 4, 0, ro},  // version, filled in by add_node
+    {0x1002, 0, 4, 0, ro},  // manufacturer status (error-check byte in the fourth byte)
+};
+constexpr object_default ramp_slot_objects[] = {
+    {0, 1, 1, 0, ro},                    // ramp valid
+    {0, 2, 2, 0},                        // trigger frame number
+    {0, 4, 4, 0},                        // rate x 1000
+    {0, 5, 0, 0, rw, ramp_table_bytes},  // ramp data
+};
 constexpr object_default bridge_objects[] = {
-    {0x2000, 0, 1, 0},  // ramp status: idle
-    {0x2001, 0, 1, 0},  // ramp select
-    {0x2003, 1, 1, 0},  // ramp slot 0..3 valid
-    {0x2004, 1, 1, 0}, {0x2005, 1, 1, 0},
-    {0x2006, 1, 1, 0}, {0x2010, 1, 1, 0x08},  // bridge status: external 12 V present, no trips
-    {0x2010, 2, 2, 0},                        // bridge configuration word
-    {0x6200, 1, 1, 0},                        // digital outputs
+    {0x2000, 0, 1, 0},         // ramp start / status: idle
+    {0x2001, 0, 1, 0},         // ramp select
+    {0x2009, 1, 2, 0},         // pifoc offset
+    {0x2010, 1, 1, 0x08, ro},  // bridge status: external 12 V present, no trips
+    {0x2010, 2, 2, 0},         // bridge configuration word
+    {0x2010, 5, 2, 0},         // frame-grabber trigger (1 byte up to firmware 1.11)
+    {0x2030, 0, 4, 0},         // sync generator frequency
+    {0x6200, 1, 1, 0},         // digital outputs
+    {0x6220, 1, 1, 0},         // alignment illumination diode
+    {0x6240, 1, 1, 0},         // alignment illumination diode enable
+    {0x2040, 0, 2, 0, ro},     // PI ramp status (newer firmware)
+    {0x2041, 1, 1, 0},         // PI ramp select
+    {0x2041, 2, 4, 0, ro},     // PI ramp amplitude
+    {0x2041, 3, 4, 0, ro},     // PI ramp velocity
+    {0x2041, 6, 1, 0},         // PI ramp start
+    {0x2041, 11, 2, 0, ro},    // PI ramp status (older firmware)
+    {0x2041, 19, 1, 0},        // PI load tables
+    {0x2041, 20, 2, 0, ro},    // PI tables loaded
 };
 constexpr object_default pzt_objects[] = {
-    {0x2000, 0, 1, 0}, {0x2001, 0, 1, 0}, {0x2003, 1, 1, 0}, {0x2004, 1, 1, 0}, {0x2005, 1, 1, 0}, {0x2006, 1, 1, 0},
+    {0x2000, 0, 1, 0},  // ramp start / status
+    {0x2001, 0, 1, 0},  // ramp select
+};
+constexpr object_default pzt_slot_gains[] = {
+    {0, 6, 2, 0},
+    {0, 7, 2, 0},
+    {0, 8, 2, 0},
 };
 constexpr object_default motor_objects[] = {
-    {0x2000, 0, 1, 0},    // motor 1 control
-    {0x2021, 0, 1, 0},    // motor 2 status
-    {0x2028, 0, 2, 0},    // motor 2 light level
-    {0x2036, 0, 2, 500},  // motor 2 maximum current
-    {0x2047, 0, 1, 1},    // motor 2 position
-    {0x2044, 8, 1, 0},    // keypress mode
+    {0x2000, 0, 1, 0},        // motor 1 control
+    {0x2002, 0, 1, 0},        // motor 1 mode
+    {0x2004, 0, 4, 0},        // motor 1 target velocity
+    {0x2020, 0, 1, 0},        // motor 2 control
+    {0x2021, 0, 1, 0, ro},    // motor 2 status
+    {0x2028, 0, 2, 0},        // motor 2 light level
+    {0x2034, 0, 2, 0},        // motor 2 current
+    {0x2036, 0, 2, 500, ro},  // motor 2 maximum current
+    {0x2047, 0, 1, 1, ro},    // motor 2 position
+    {0x2044, 8, 1, 0},        // keypress mode
+};
+constexpr object_default encoded_zoom_objects[] = {
+    {0x607D, 1, 4, 0},  // soft limit low
+    {0x607D, 2, 4, 0},  // soft limit high
+    {0x2019, 0, 4, 0},  // backlash
 };
 constexpr object_default brush_motor_objects[] = {
-    {0x2001, 0, 1, 0x81},    // turret status: position known, position 1
-    {0x2002, 0, 1, 1},       // turret position
-    {0x2012, 0, 1, 0},       // zoom code
-    {0x2015, 0, 6, 0},       // all zoom codes
-    {0x2020, 1, 2, 0x0506},  // 6 zoom positions, 5 turret positions
+    {0x2001, 0, 1, 0x81, ro},    // turret status: position known, position 1
+    {0x2002, 0, 1, 1, ro},       // turret position
+    {0x2012, 0, 1, 0, ro},       // zoom code
+    {0x2015, 0, 6, 0, ro},       // all zoom codes
+    {0x2020, 1, 2, 0x0506, ro},  // 6 zoom positions, 5 turret positions
 };
 constexpr object_default led_objects[] = {
-    {0x2000, 0, 1, 0}, {0x2001, 0, 2, 0}, {0x2002, 0, 2, 0}, {0x2004, 0, 2, 0}, {0x2006, 0, 4, 0},
+    {0x2000, 0, 1, 0},  // set-up
+    {0x2001, 0, 2, 0},  // light level
+    {0x2002, 0, 2, 0},  // average current limit
+    {0x2004, 0, 2, 0},  // forward voltage
+    {0x2006, 0, 4, 0},  // PWM frequency
+};
+constexpr object_default dmi_objects[] = {
+    {0x6020, 1, 4, 0, ro},                    // position, axis 1
+    {0x6020, 2, 4, 0, ro},                    // position, axis 2
+    {0x6010, 1, 4, 0},                        // preset, axis 1
+    {0x6010, 2, 4, 0},                        // preset, axis 2
+    {0x2100, 0, 2, 0},                        // reset / home required
+    {0x2000, 0, 1, 0, ro},                    // ready flags
+    {0x2002, 3, 4, 0, ro},                    // capture buffer count
+    {0x2002, 4, 0, 0, ro, ramp_table_bytes},  // capture buffer entries
 };
 
+uint32_t key_of(uint16_t index, uint8_t subindex) { return (static_cast<uint32_t>(index) << 8) | subindex; }
+
+void put(std::map<uint32_t, can_sim::object_entry>& objects, const object_default& d, uint16_t index) {
+    can_sim::object_entry e;
+    e.bytes = le32(d.value);
+    e.bytes.resize(d.width, 0);
+    e.writable = d.mode == rw;
+    e.capacity = d.capacity;
+    objects[key_of(index, d.subindex)] = std::move(e);
+}
+
 template <size_t N>
-void put_defaults(std::map<uint32_t, std::vector<uint8_t>>& objects, const object_default (&table)[N]) {
-    for (const object_default& d : table) {
-        std::vector<uint8_t> bytes = le32(d.value);
-        bytes.resize(d.width, 0);
-        objects[(static_cast<uint32_t>(d.index) << 8) | d.subindex] = std::move(bytes);
-    }
+void put_defaults(std::map<uint32_t, can_sim::object_entry>& objects, const object_default (&table)[N]) {
+    for (const object_default& d : table)
+        put(objects, d, d.index);
+}
+
+template <size_t N>
+void put_ramp_slots(std::map<uint32_t, can_sim::object_entry>& objects, const object_default (&table)[N]) {
+    for (uint16_t slot = 0; slot < 4; ++slot)
+        for (const object_default& d : table)
+            put(objects, d, static_cast<uint16_t>(0x2003 + slot));
 }
 
 }  // namespace
@@ -135,13 +213,17 @@ void put_defaults(std::map<uint32_t, std::vector<uint8_t>>& objects, const objec
 void can_sim::add_node(uint8_t node, uint32_t product, uint32_t version) {
     std::lock_guard<std::mutex> hold(lock_);
     node_info n;
+    put_defaults(n.objects, identity_objects);
     switch (node) {
     case 0x7F:
         put_defaults(n.objects, bridge_objects);
+        put_ramp_slots(n.objects, ramp_slot_objects);
         break;
     case 0x3E:
     case 0x34:
         put_defaults(n.objects, pzt_objects);
+        put_ramp_slots(n.objects, ramp_slot_objects);
+        put_ramp_slots(n.objects, pzt_slot_gains);
         break;
     case 0x3D:
         put_defaults(n.objects, led_objects);
@@ -150,18 +232,33 @@ void can_sim::add_node(uint8_t node, uint32_t product, uint32_t version) {
         put_defaults(n.objects, brush_motor_objects);
         break;
     case 0x40:
+        put_defaults(n.objects, motor_objects);
+        put_defaults(n.objects, encoded_zoom_objects);
+        break;
     case 0x42:
     case 0x44:
     case 0x46:
         put_defaults(n.objects, motor_objects);
         break;
+    case 0x30:
+        put_defaults(n.objects, dmi_objects);
+        break;
     default:
         break;
     }
-    n.objects[key(0x1018, 2)] = le32(product);
-    n.objects[key(0x1018, 3)] = le32(version);
-    n.objects[key(0x1002, 0)] = le32(0);
+    n.objects[key(0x1018, 2)].bytes = le32(product);
+    n.objects[key(0x1018, 3)].bytes = le32(version);
     nodes_[node] = std::move(n);
+    update_firmware_objects();
+}
+
+void can_sim::update_firmware_objects() {
+    auto bridge = nodes_.find(0x7F);
+    if (bridge == nodes_.end()) return;
+    auto trigger = bridge->second.objects.find(key(0x2010, 5));
+    if (trigger == bridge->second.objects.end()) return;
+    const bool wide = fw_major_ > 1 || (fw_major_ == 1 && fw_minor_ > 11);
+    trigger->second.bytes.resize(wide ? 2 : 1, 0);
 }
 
 void can_sim::remove_node(uint8_t node) {
@@ -176,7 +273,7 @@ void can_sim::set_operational_from(uint8_t node, int poll) {
 
 void can_sim::set_object(uint8_t node, uint16_t index, uint8_t subindex, std::vector<uint8_t> bytes) {
     std::lock_guard<std::mutex> hold(lock_);
-    nodes_[node].objects[key(index, subindex)] = std::move(bytes);
+    nodes_[node].objects[key(index, subindex)].bytes = std::move(bytes);
 }
 
 std::vector<uint8_t> can_sim::object(uint8_t node, uint16_t index, uint8_t subindex) const {
@@ -184,7 +281,7 @@ std::vector<uint8_t> can_sim::object(uint8_t node, uint16_t index, uint8_t subin
     auto n = nodes_.find(node);
     if (n == nodes_.end()) return {};
     auto o = n->second.objects.find(key(index, subindex));
-    return o == n->second.objects.end() ? std::vector<uint8_t>{} : o->second;
+    return o == n->second.objects.end() ? std::vector<uint8_t>{} : o->second.bytes;
 }
 
 void can_sim::set_sdo_abort(uint8_t node, uint16_t index, uint8_t subindex, uint32_t abort_code) {
@@ -203,6 +300,13 @@ void can_sim::fail(can_op op, int32_t status, int times, int skip) {
 int can_sim::calls(can_op op) const {
     std::lock_guard<std::mutex> hold(lock_);
     return calls_[static_cast<int>(op)];
+}
+
+bool can_sim::refused(can_op op, int32_t* status) {
+    if (faulted(op, status)) return true;
+    if (connected_) return false;
+    *status = status_not_connected;
+    return true;
 }
 
 bool can_sim::faulted(can_op op, int32_t* status) {
@@ -227,7 +331,8 @@ void can_sim::send_pdos(const std::vector<can_pdo>& batch, bool overrun) {
     std::lock_guard<std::mutex> hold(lock_);
     uint32_t accepted = 0;
     for (const can_pdo& p : batch) {
-        if (filter_ && !registered_.count(p.cob_id)) {
+        // No connection, no bus traffic: the host never sees it.
+        if (!connected_ || (filter_ && !registered_.count(p.cob_id))) {
             ++dropped_;
             continue;
         }
@@ -254,6 +359,10 @@ void can_sim::send_pdo(uint32_t cob_id, std::initializer_list<uint8_t> data) {
 
 void can_sim::send_emcy(uint32_t first, uint32_t second, const uint8_t block[12], uint8_t flag) {
     std::lock_guard<std::mutex> hold(lock_);
+    if (!connected_) {
+        ++dropped_;
+        return;
+    }
     job j{};
     j.first = first;
     j.second = second;
@@ -317,6 +426,11 @@ void can_sim::deliver() {
     }
     delivering_ = false;
     idle_.notify_all();
+}
+
+std::vector<can_sim::sdo_record> can_sim::sdo_log() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return sdo_log_;
 }
 
 std::vector<uint32_t> can_sim::registered_pdos() const {
@@ -390,7 +504,7 @@ int32_t can_sim::CAN_Disconnect() {
 int32_t can_sim::CAN_GetFirmwareVersion(uint8_t* major, uint8_t* minor) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_GetFirmwareVersion, &status)) return status;
+    if (refused(can_op::CAN_GetFirmwareVersion, &status)) return status;
     *major = fw_major_;
     *minor = fw_minor_;
     return CAN_OK;
@@ -399,7 +513,7 @@ int32_t can_sim::CAN_GetFirmwareVersion(uint8_t* major, uint8_t* minor) {
 int32_t can_sim::CAN_GetBridgeConfiguration(uint8_t* node_id, uint32_t* kbit_rate) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_GetBridgeConfiguration, &status)) return status;
+    if (refused(can_op::CAN_GetBridgeConfiguration, &status)) return status;
     *node_id = bridge_node_;
     *kbit_rate = bridge_rate_;
     return CAN_OK;
@@ -408,35 +522,35 @@ int32_t can_sim::CAN_GetBridgeConfiguration(uint8_t* node_id, uint32_t* kbit_rat
 int32_t can_sim::CAN_SetBridgeConfiguration(uint8_t node_id, uint32_t kbit_rate) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_SetBridgeConfiguration, &status)) return status;
+    if (refused(can_op::CAN_SetBridgeConfiguration, &status)) return status;
     bridge_node_ = node_id;
     bridge_rate_ = kbit_rate;
+    // The bridge restarts with the new configuration.
+    connected_ = false;
     return CAN_OK;
 }
 
 int32_t can_sim::CAN_GetLastBridgeError(uint32_t* error) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_GetLastBridgeError, &status)) return status;
-    *error = 0;
-    if (!bridge_errors_.empty()) {
-        *error = bridge_errors_.front();
-        bridge_errors_.pop_front();
-    }
+    if (refused(can_op::CAN_GetLastBridgeError, &status)) return status;
+    *error = bridge_errors_.empty() ? 0 : bridge_errors_.front();
     return CAN_OK;
 }
 
 int32_t can_sim::CAN_ResetBridge() {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_ResetBridge, &status)) return status;
+    if (refused(can_op::CAN_ResetBridge, &status)) return status;
+    if (!bridge_errors_.empty()) bridge_errors_.pop_front();
+    connected_ = false;
     return CAN_OK;
 }
 
 int32_t can_sim::CAN_EnumerateNodes(uint8_t* states) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_EnumerateNodes, &status)) return status;
+    if (refused(can_op::CAN_EnumerateNodes, &status)) return status;
     std::memset(states, 0, can_node_count);
     for (const auto& [id, n] : nodes_)
         if (n.present && id < can_node_count) states[id] = 2;
@@ -446,7 +560,7 @@ int32_t can_sim::CAN_EnumerateNodes(uint8_t* states) {
 int32_t can_sim::CAN_FindNode(uint8_t node, uint32_t* found) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_FindNode, &status)) return status;
+    if (refused(can_op::CAN_FindNode, &status)) return status;
     auto n = nodes_.find(node);
     *found = (n != nodes_.end() && n->second.present) ? 2 : 0;
     return CAN_OK;
@@ -455,7 +569,7 @@ int32_t can_sim::CAN_FindNode(uint8_t node, uint32_t* found) {
 int32_t can_sim::CAN_GetNodeState(uint8_t node, uint32_t* state) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_GetNodeState, &status)) return status;
+    if (refused(can_op::CAN_GetNodeState, &status)) return status;
     auto n = nodes_.find(node);
     if (n == nodes_.end() || !n->second.present) return status_timeout;
     const int poll = ++n->second.polls;
@@ -468,33 +582,38 @@ int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex,
                      can_sdo_result* result) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(write ? can_op::CAN_SDOWrite : can_op::CAN_SDORead, &status)) return status;
+    if (refused(write ? can_op::CAN_SDOWrite : can_op::CAN_SDORead, &status)) return status;
     auto n = nodes_.find(node);
     if (n == nodes_.end() || !n->second.present) return status_timeout;
     node_info& info = n->second;
     result->unused = 0;
-    auto refused = info.aborts.find(key(index, subindex));
-    if (refused != info.aborts.end()) {
-        result->result = 0;
-        result->abort_code = refused->second;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    sdo_record record{node, index, subindex, write, {}, 0};
+    if (write) record.bytes.assign(bytes, bytes + size);
+    auto answer = [&](uint32_t abort_code) {
+        result->result = abort_code ? 0 : 1;
+        result->abort_code = abort_code;
+        record.abort_code = abort_code;
+        if (abort_code && !write) record.bytes.clear();
+        sdo_log_.push_back(std::move(record));
         return CAN_OK;
-    }
+    };
+    auto refused_by_test = info.aborts.find(key(index, subindex));
+    if (refused_by_test != info.aborts.end()) return answer(refused_by_test->second);
+    auto o = info.objects.find(key(index, subindex));
+    if (o == info.objects.end()) return answer(abort_no_object);
+    object_entry& object = o->second;
     if (write) {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        info.objects[key(index, subindex)].assign(bytes, bytes + size);
-    } else {
-        auto o = info.objects.find(key(index, subindex));
-        if (o == info.objects.end()) {
-            result->result = 0;
-            result->abort_code = abort_no_object;
-            return CAN_OK;
-        }
-        if (o->second.size() > size) return status_too_small;
-        std::memcpy(data, o->second.data(), o->second.size());
+        if (!object.writable) return answer(abort_read_only);
+        const bool fits = object.capacity ? size <= object.capacity : size == object.bytes.size();
+        if (!fits) return answer(abort_length);
+        object.bytes.assign(bytes, bytes + size);
+        return answer(0);
     }
-    result->result = 1;
-    result->abort_code = 0;
-    return CAN_OK;
+    if (object.bytes.size() > size) return status_too_small;
+    std::memcpy(data, object.bytes.data(), object.bytes.size());
+    record.bytes = object.bytes;
+    return answer(0);
 }
 
 int32_t can_sim::CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
@@ -522,7 +641,7 @@ int32_t can_sim::CAN_RegisterEvents(can_pdo_handler pdo_handler, can_emcy_handle
 int32_t can_sim::CAN_RegisterPDO(can_pdo* pdo) {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_RegisterPDO, &status)) return status;
+    if (refused(can_op::CAN_RegisterPDO, &status)) return status;
     registered_.insert(pdo->cob_id);
     return CAN_OK;
 }
@@ -543,7 +662,7 @@ int32_t can_sim::CAN_GetPDO(can_pdo* pdo) {
 int32_t can_sim::CAN_UnregisterPDOs() {
     std::lock_guard<std::mutex> hold(lock_);
     int32_t status;
-    if (faulted(can_op::CAN_UnregisterPDOs, &status)) return status;
+    if (refused(can_op::CAN_UnregisterPDOs, &status)) return status;
     registered_.clear();
     return CAN_OK;
 }

@@ -5,7 +5,14 @@
 // PDOs and emergency messages are delivered on the simulator's own thread through the
 // handlers the host registers, as the maker's library does. Faults are injected per
 // operation (any status for any number of calls), per object (SDO aborts), per node
-// (operational only after n polls, or never) and per bridge (error readings).
+// (operational only after n polls, or never) and per bridge (errors until reset).
+//
+// It is as strict as the hardware: every call that reaches the bridge or the bus
+// answers -2 (not connected) before CAN_Connect and after CAN_Disconnect, and a
+// bridge reset or a new bridge configuration drops the connection; nothing travels
+// on the bus meanwhile. Nodes have fixed object dictionaries: an SDO to an object a
+// node does not have, of the wrong width, or a write to a read-only object is
+// aborted with the CANopen abort code, and no write creates an object.
 #pragma once
 
 #include <condition_variable>
@@ -36,18 +43,23 @@ public:
     void add_bridge(const uint8_t ip[4], const uint8_t mac[6], int visible_from = 1);
     void set_firmware(uint8_t major, uint8_t minor);
     void set_bridge_configuration(uint8_t node_id, uint32_t kbit_rate);
-    // Each CAN_GetLastBridgeError reading takes the next value; 0 once they run out.
-    void queue_bridge_errors(std::initializer_list<uint32_t> errors);
+    // The bridge reports the first error at every CAN_GetLastBridgeError until a
+    // CAN_ResetBridge, then the next one, and 0 once they run out.
+    void set_bridge_errors(std::initializer_list<uint32_t> errors);
 
-    // Nodes. A new node is present, answers 0x1018/2 (product), 0x1018/3 (version,
-    // major in the high 16 bits), 0x1002/0 and the core objects of its kind (ramp
-    // generator and bridge, PZT, LED, brush motor, motor-driver nodes), and is
-    // operational from its first state poll. Writes create objects as they come.
+    // Nodes. A new node is present, has the read-only identity objects 0x1018/2
+    // (product), 0x1018/3 (version, major in the high 16 bits) and 0x1002/0 and the
+    // objects of its kind that the node operations use, with their widths (ramp
+    // generator and bridge, PZT, LED, brush motor, motor-driver, DMI nodes; the
+    // frame-grabber trigger is 2 bytes on bridge firmware newer than 1.11, else 1),
+    // and is operational from its first state poll.
     void add_node(uint8_t node, uint32_t product, uint32_t version = 0x00010000);
     void remove_node(uint8_t node);
     // The node reports operational from poll number `poll` (1-based) on; -1 never.
     // Until then it reports pre-operational (127).
     void set_operational_from(uint8_t node, int poll);
+    // Sets what an object holds, as the node itself would (read-only objects too);
+    // an object the node does not have is added, read-write, with that width.
     void set_object(uint8_t node, uint16_t index, uint8_t subindex, std::vector<uint8_t> bytes);
     // The bytes an object holds (empty when it does not exist).
     std::vector<uint8_t> object(uint8_t node, uint16_t index, uint8_t subindex) const;
@@ -70,6 +82,16 @@ public:
     void flush();
 
     // What the host did.
+    struct sdo_record {
+        uint8_t node;
+        uint16_t index;
+        uint8_t subindex;
+        bool write;
+        std::vector<uint8_t> bytes;  // written, or answered to a read
+        uint32_t abort_code;         // 0 when the node took the transfer
+    };
+    // Every SDO transfer that reached a present node, in order.
+    std::vector<sdo_record> sdo_log() const;
     std::vector<uint32_t> registered_pdos() const;
     bool handlers_registered() const;
     bool connected() const;
@@ -77,6 +99,15 @@ public:
     uint8_t bridge_node_id() const;
     uint32_t bridge_kbit_rate() const;
     uint64_t pdos_dropped() const;
+
+    // One object of a node's dictionary.
+    struct object_entry {
+        std::vector<uint8_t> bytes;
+        bool writable = true;
+        // A ramp table or PZT ramp data: a transfer of any size up to this many
+        // bytes; 0 for an object of fixed width.
+        uint32_t capacity = 0;
+    };
 
     // The 17 operations.
 #define MF_SIM_MEMBER(name, params) int32_t name params;
@@ -91,7 +122,7 @@ private:
         bool present = true;
         int operational_from = 1;
         int polls = 0;
-        std::map<uint32_t, std::vector<uint8_t>> objects;
+        std::map<uint32_t, object_entry> objects;
         std::map<uint32_t, uint32_t> aborts;
     };
     struct bridge_info {
@@ -115,7 +146,10 @@ private:
     static uint32_t key(uint16_t index, uint8_t subindex) { return (static_cast<uint32_t>(index) << 8) | subindex; }
     // Counts the call and tells whether a fault replaces it. Called with lock_ held.
     bool faulted(can_op op, int32_t* status);
-    void start_delivery();  // lock_ held
+    // faulted(), then -2 while not connected. Called with lock_ held.
+    bool refused(can_op op, int32_t* status);
+    void update_firmware_objects();  // lock_ held
+    void start_delivery();           // lock_ held
     void stop_delivery();
     void deliver();
     int32_t sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
@@ -139,6 +173,7 @@ private:
     uint8_t bridge_node_ = 127;
     uint32_t bridge_rate_ = 1000;
     std::deque<uint32_t> bridge_errors_;
+    std::vector<sdo_record> sdo_log_;
     std::map<uint8_t, node_info> nodes_;
     std::map<can_op, fault> faults_;
     int calls_[can_op_count] = {};

@@ -20,6 +20,9 @@ public:
     virtual ~SerialPeer() = default;
     // Called with each chunk the host writes; may be called from a runner thread.
     virtual void receive(const uint8_t* data, std::size_t count, std::vector<PeerOutput>& out) = 0;
+    // Asked whenever the line looks for bytes: what the peer sends on its own
+    // (a board's reports), delay_ms from now. Each output is handed out once.
+    virtual void speak(std::vector<PeerOutput>& /*out*/) {}
 };
 
 }  // namespace mf::sim

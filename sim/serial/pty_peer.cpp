@@ -34,6 +34,10 @@ void PtyPeerRunner::run() {
     uint8_t buffer[512];
     while (running_) {
         int64_t now = real_ms();
+        std::vector<PeerOutput> spoken;
+        peer_.speak(spoken);
+        for (auto& o : spoken)
+            due.emplace_back(now + o.delay_ms, std::move(o.bytes));
         for (auto it = due.begin(); it != due.end();) {
             if (it->first <= now) {
                 pty_.write(it->second.data(), it->second.size());

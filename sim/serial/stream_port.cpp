@@ -192,6 +192,12 @@ int StreamLine::open(std::unique_ptr<platform::SerialPort>* port) {
 }
 
 void StreamLine::release_due(int64_t now) {
+    if (peer_ != nullptr) {
+        std::vector<PeerOutput> spoken;
+        peer_->speak(spoken);
+        for (auto& o : spoken)
+            scheduled_.emplace(now + std::max<int64_t>(o.delay_ms, 0), std::move(o.bytes));
+    }
     while (!scheduled_.empty() && scheduled_.begin()->first <= now) {
         auto it = scheduled_.begin();
         input_.insert(input_.end(), it->second.begin(), it->second.end());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "calfile/bpix.h"
@@ -253,6 +254,25 @@ TEST_F(Bpix, ReadIntoTheSlot) {
     EXPECT_EQ(sb_bpix_sections(1)->count, 0);
     platform::remove_file(path);
     EXPECT_EQ(sb_bpix_sections(4), nullptr);
+
+    // A name that is a directory never reads as an empty file: where the system
+    // opens it, the first read fails.
+    test::write_file(path, "[a] 0 0 4 4 1\n1 1\n");
+    ASSERT_EQ(sb_read_bpix(si), 0);
+    const std::string dir_name = "bpix_slot_test.d";
+    const std::string dir = std::string(config) + platform::path_separator() + dir_name;
+    ASSERT_TRUE(platform::create_directory(dir));
+    sb_set_text(&si->camera.bpixFile, dir_name.c_str());
+    sink.clear();
+    const int32_t code = sb_read_bpix(si);
+    if (code == ERR_CANT_OPEN_FILE)
+        EXPECT_EQ(sink.text(), "Cannot open camera bad file \"" + dir + "\"\r\n");
+    else
+        EXPECT_EQ(sink.text(), "Cannot read camera bad file \"" + dir + "\"\r\n");
+    EXPECT_TRUE(code == ERR_CANT_OPEN_FILE || code == ERR_CANT_READ_FILE) << code;
+    EXPECT_EQ(sb_bpix_sections(1)->count, 0);
+    platform::remove_file(path);
+    std::filesystem::remove(dir);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // same record.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "calfile/sysinfo.h"
 #include "calfile/writer.h"
 #include "common/error_codes.h"
+#include "tests/calfile/cal_generate.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,232 +20,6 @@ using test::read_file;
 using test::SinkCapture;
 using test::TempDir;
 using test::write_file;
-
-std::string str(const char* s) { return s ? s : ""; }
-
-// Doubles compare exactly; both infinite or both NaN count as equal.
-::testing::AssertionResult same_real(const char* what, double a, double b) {
-    if (a == b || (std::isnan(a) && std::isnan(b))) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << what << ": " << a << " != " << b;
-}
-
-#define SAME(field) EXPECT_EQ(a.field, b.field) << #field
-#define SAME_TEXT(field) EXPECT_EQ(str(a.field), str(b.field)) << #field
-#define SAME_REAL(field) EXPECT_TRUE(same_real(#field, a.field, b.field))
-
-void expect_same_pid(const sb_pid_axis* pa, const sb_pid_axis* pb, int axis) {
-    const sb_pid_axis defaults;
-    const sb_pid_axis& a = pa ? *pa : defaults;
-    const sb_pid_axis& b = pb ? *pb : defaults;
-    SCOPED_TRACE(std::string("PID axis ") + sb_pid_axis_letters[axis]);
-    for (int i = 0; i < 6; ++i) {
-        SAME(fast.i[i]);
-        SAME(slow.i[i]);
-    }
-    for (int i = 0; i < 4; ++i) {
-        SAME_REAL(fast.r[i]);
-        SAME_REAL(slow.r[i]);
-    }
-}
-
-// Every value of the record that a calibration file can set, field by field. The
-// slot, the file number and the path of the last file read are not compared.
-void expect_same(const sysInfo& a, const sysInfo& b) {
-    SAME(sysType);
-    SAME(boardType);
-    ASSERT_EQ(a.canInfo == nullptr, b.canInfo == nullptr) << "canInfo";
-    if (a.canInfo) {
-        for (int i = 0; i < 6; ++i)
-            SAME(canInfo->mac[i]);
-    }
-    SAME_TEXT(instrName);
-    SAME(unit);
-    SAME(dateCode);
-    SAME(serialNum);
-    SAME(rFlag);
-    SAME(frameGrabber);
-    SAME(versionNum);
-    SAME_TEXT(instrComm);
-    SAME(invertData);
-    SAME_TEXT(rampConfig);
-
-    SAME(camera.type);
-    SAME(camera.interlaceFlag);
-    for (int i = 0; i < 9; ++i)
-        SAME(camera.c[i]);
-    for (int i = 0; i < sb_max_camera_files; ++i)
-        SAME_TEXT(camera.files[i]);
-    SAME(camera.dark);
-    SAME(camera.align);
-    SAME(camera.badPixelCount);
-    for (int i = 0; i < a.camera.badPixelCount && i < sb_max_bad_pixels; ++i) {
-        SAME(camera.badPixels[i].x);
-        SAME(camera.badPixels[i].y);
-    }
-    SAME(camera.bpixFlag);
-    SAME_TEXT(camera.bpixFile);
-    SAME(camera.options);
-    SAME(camera.pll);
-    SAME(camera.splitDir);
-    SAME(camera.splitLoc);
-    SAME(camera.splitValue);
-    for (int i = 0; i < sb_max_mags; ++i) {
-        SAME(camera.trans[i][0]);
-        SAME(camera.trans[i][1]);
-    }
-
-    SAME(light.type);
-    for (int i = 0; i < sb_max_wavelengths; ++i) {
-        SAME_REAL(light.wavelength[i]);
-        SAME_REAL(light.bandwidth[i]);
-    }
-
-    for (int i = 0; i < 2; ++i) {
-        SAME_REAL(llc.alignModePct[i]);
-        SAME(llc.config[i]);
-        SAME(llc.freq[i]);
-    }
-    for (int i = 0; i < 4; ++i) {
-        SAME(llc.avgCurLimit[i]);
-        SAME(llc.fwdVoltage[i]);
-        SAME(llc.range[i]);
-    }
-    SAME(llc.instr);
-    SAME_TEXT(llc.port);
-    SAME(llc.options);
-    SAME(llc.target);
-
-    ASSERT_EQ(a.scanner.pifoc == nullptr, b.scanner.pifoc == nullptr) << "scanner.pifoc";
-    if (a.scanner.pifoc) {
-        SAME(scanner.pifoc->serial);
-        SAME(scanner.pifoc->type);
-        SAME_REAL(scanner.pifoc->k);
-        SAME_REAL(scanner.pifoc->beta);
-    }
-    SAME(scanner.pifocPolarity);
-    SAME(scanner.pztpwr);
-    SAME(scanner.adcClock);
-    SAME_REAL(scanner.scanCal[0]);
-    SAME_REAL(scanner.scanCal[1]);
-
-    for (int i = 0; i < sb_max_mags; ++i) {
-        SAME_REAL(mag.nom[i]);
-        SAME_REAL(mag.sys[i]);
-    }
-    SAME(mag.count);
-    SAME(mag.nomCount);
-    SAME(mag.sysCount);
-
-    SAME(motion.turret[0]);
-    SAME(motion.turret[1]);
-    SAME(motion.zoom);
-    SAME_TEXT(motion.motionCtrl[0]);
-    SAME_TEXT(motion.motionCtrl[1]);
-    SAME(motion.posInstr);
-    SAME_TEXT(motion.posPort);
-    SAME_TEXT(motion.posText);
-    SAME(motion.tempSensor);
-    SAME_TEXT(motion.tempPort);
-    SAME_TEXT(motion.pendentMenu);
-    for (int i = 0; i < sb_pid_axis_count; ++i) {
-        SAME_TEXT(motion.axisComp[i]);
-        expect_same_pid(a.motion.pid[i], b.motion.pid[i], i);
-    }
-    SAME(motion.xAxisBacklash);
-    SAME(motion.yAxisBacklash);
-    SAME_REAL(motion.zAxisBacklash);
-    SAME_REAL(motion.zAxisCal);
-    SAME(motion.zEncoder);
-    SAME(motion.zCanClosedLoop);
-    SAME_REAL(motion.diffdiskrate);
-    SAME_REAL(motion.diffdiskfraction);
-
-    SAME(present.dualBrushMotor);
-    SAME(present.focusNDW);
-    SAME(present.laps);
-    SAME(present.pzt);
-    SAME(present.wand);
-    SAME(present.zoom);
-    SAME(ringSpot);
-    SAME(noIntensAvg);
-    SAME(touchScreen);
-    for (int i = 0; i < sb_max_mags; ++i)
-        for (int k = 0; k < 8; ++k)
-            SAME_REAL(sdcCal[i].s[k]);
-    SAME_REAL(radCrvFocCal);
-    SAME_REAL(radCrvPwrCal);
-    for (const sb_radius_scale sysInfo::*scale : {&sysInfo::encodedRadiusScale, &sysInfo::intfRadiusScale}) {
-        const sb_radius_scale& sa = a.*scale;
-        const sb_radius_scale& sb = b.*scale;
-        EXPECT_EQ(sa.given, sb.given);
-        EXPECT_EQ(sa.flag, sb.flag);
-        EXPECT_TRUE(same_real("radius scale a", sa.a, sb.a));
-        EXPECT_TRUE(same_real("radius scale b", sa.b, sb.b));
-        EXPECT_EQ(sa.n, sb.n);
-        EXPECT_TRUE(same_real("radius scale c", sa.c, sb.c));
-    }
-    SAME(sleepTimeout);
-
-    SAME_TEXT(wm.comm);
-    SAME(wm.sysGain);
-    SAME_REAL(wm.monOPD);
-    for (int i = 0; i < 2; ++i) {
-        SAME_REAL(wm.tuneRange[i]);
-        SAME_REAL(wm.tuneRate[i]);
-    }
-    SAME(wm.maxBuckets);
-    SAME(wm.memLimit);
-    SAME(wm.absWaveMeter);
-    SAME_TEXT(wm.absWaveMeterPort);
-    SAME(wm.fennsiInvertData);
-
-    ASSERT_EQ(a.dynWaveGen == nullptr, b.dynWaveGen == nullptr) << "dynWaveGen";
-    if (a.dynWaveGen) {
-        for (int i = 0; i < 3; ++i)
-            SAME(dynWaveGen->value[i]);
-    }
-
-    ASSERT_EQ(a.encZoom == nullptr, b.encZoom == nullptr) << "encZoom";
-    if (a.encZoom) {
-        SAME(encZoom->config);
-        SAME(encZoom->backlash);
-        SAME(encZoom->progLim[0]);
-        SAME(encZoom->progLim[1]);
-        SAME(encZoom->wandLim[0]);
-        SAME(encZoom->wandLim[1]);
-        SAME(encZoom->stdMagCount);
-        for (int i = 0; i < sb_max_mags; ++i)
-            SAME_REAL(encZoom->stdMags[i]);
-        SAME_TEXT(encZoom->calFile);
-    }
-
-    ASSERT_EQ(a.fenn == nullptr, b.fenn == nullptr) << "fenn";
-    if (a.fenn) {
-        SAME_TEXT(fenn->materials);
-        for (int i = 0; i < 4; ++i)
-            SAME_REAL(fenn->sys[i]);
-        SAME_REAL(fenn->dmiScale);
-        SAME_REAL(fenn->imageRot);
-        SAME_REAL(fenn->zeroPtPos[0]);
-        SAME_REAL(fenn->zeroPtPos[1]);
-        for (int i = 0; i < sb_max_mags; ++i) {
-            for (int k = 0; k < sb_max_fenn_values; ++k) {
-                SAME_REAL(fenn->disper[i][k]);
-                SAME_REAL(fenn->avgK0[i][k]);
-            }
-            for (int k = 0; k < 2; ++k) {
-                SAME_REAL(fenn->dmiCenter[i][k]);
-                SAME_REAL(fenn->tiltCenter[i][k]);
-            }
-        }
-        SAME(fenn->zeroGagePer);
-        SAME(fenn->temperaturePer);
-        SAME_REAL(fenn->temperatureTol);
-        SAME_TEXT(fenn->logFile);
-        SAME(fenn->logSettings[0]);
-        SAME(fenn->logSettings[1]);
-    }
-}
 
 class CalRoundTrip : public ::testing::Test {
 protected:
@@ -272,8 +46,7 @@ protected:
         ASSERT_EQ(sb_writeCal(0, path.c_str()), 0) << sink.text();
         written = read_file(path);
         ASSERT_EQ(sb_readCal(1, path.c_str()), 0) << sink.text() << written;
-        SCOPED_TRACE(written);
-        expect_same(*sb_slot(0), *sb_slot(1));
+        EXPECT_EQ(test::cal_record_differences(*sb_slot(0), *sb_slot(1)), "") << written;
     }
     // Starts from a record read from a small valid file, then applies statements.
     void build(const std::string& base, const std::vector<std::string>& statements) {

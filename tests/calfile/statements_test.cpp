@@ -515,7 +515,7 @@ TEST_F(CalStatement, PidValues) {
           "-8388609 out of range [-8388608,8388607]");
     fails("PidVals_Y 1 2 3 4 2 6 0 0 0 0", ERR_SB_CALFILE_VALUE_RANGE, "2 out of range [0,1]");
     fails("PidVals_Y 1 2 3 4 1 6 0 0 0 2.5", ERR_SB_CALFILE_VALUE_RANGE, "2.5 out of range [-2,2]");
-    EXPECT_EQ(si->motion.pid[6]->slow.i[0], 700);
+    EXPECT_EQ(si->motion.pid[6], nullptr);  // refused statements create no record
 }
 
 TEST_F(CalStatement, RingSpotOnlyOnItsBoards) {
@@ -615,7 +615,16 @@ TEST_F(CalStatement, DynWaveGenAndEncodedZoom) {
     EXPECT_EQ(si->dynWaveGen, nullptr);  // discarded on any error
     fails("DynWaveGen 7 31 96", ERR_SB_CALFILE_VALUE_RANGE, "31 out of range [0,30]");
     EXPECT_EQ(si->dynWaveGen, nullptr);
-    fails("DynWaveGen seven 1 96", ERR_SB_CALFILE_SYNTAX, "Syntax error.");
+    // The two words are read as the C library reads a decimal integer: a word
+    // without leading digits is 0, digits before other characters count.
+    ok("DynWaveGen seven 1 x96");
+    ASSERT_NE(si->dynWaveGen, nullptr);
+    EXPECT_EQ(si->dynWaveGen->value[0], 0);
+    EXPECT_EQ(si->dynWaveGen->value[1], 1);
+    EXPECT_EQ(si->dynWaveGen->value[2], 0);
+    ok("DynWaveGen 12ab 2 -");
+    EXPECT_EQ(si->dynWaveGen->value[0], 12);
+    EXPECT_EQ(si->dynWaveGen->value[2], 0);
 
     ok("TarnEncZoomProgLim 0 60000");
     ASSERT_NE(si->encZoom, nullptr);

@@ -89,13 +89,13 @@ TEST_F(CalWriter, IdentityLinesAndMacAddress) {
     apply("Version GigE 300 CAN");
     apply("MacAddress 0 1a 2B c 4D ff");
     apply("Camera Type XC77");
-    apply("InstrComm COM4");  // not written on a CAN board
+    apply("InstrComm COM4");  // kept on a CAN board too
     const std::string text = written();
     EXPECT_EQ(code, 0);
     EXPECT_EQ(text.substr(0, text.find(pad("Camera Type"))),
               std::string(header_line) + pad("InstrName") + "  \"Line 3\"\n" + pad("Unit") + "  3\n" + pad("TarnCan") +
                   "  21  05  40321  R\n" + pad("Version") + "  GigE  44  CAN\n" + pad("MacAddress") +
-                  "  00  1A  2B  0C  4D  FF\n");
+                  "  00  1A  2B  0C  4D  FF\n" + pad("InstrComm") + "  COM4\n");
 }
 
 TEST_F(CalWriter, DrumlinIsRefusedAndTheTargetKept) {
@@ -161,11 +161,11 @@ TEST_F(CalWriter, ThirteenBadPixelsTakeThreeLines) {
     apply(
         "Camera Bad [0,1] [2,3] [4,5] [6,7] [8,9] [10,11] [12,13] [14,15] [16,17] [18,19] [20,21] [22,23] "
         "[700,484]");
-    apply("Camera Bpix 1 bpix_a.dat");  // a list wins over the bad-pixel file
+    apply("Camera Bpix 1 bpix_a.dat");  // both are written: neither value is dropped
     const std::string name = pad("Camera BPixels");
-    EXPECT_EQ(lines_of(written(), "Camera B"), name + "  [0,1] [2,3] [4,5] [6,7] [8,9] [10,11]\n" + name +
-                                                   "  [12,13] [14,15] [16,17] [18,19] [20,21] [22,23]\n" + name +
-                                                   "  [700,484]\n");
+    EXPECT_EQ(lines_of(written(), "Camera B"),
+              pad("Camera Bpix") + "  1  bpix_a.dat\n" + name + "  [0,1] [2,3] [4,5] [6,7] [8,9] [10,11]\n" + name +
+                  "  [12,13] [14,15] [16,17] [18,19] [20,21] [22,23]\n" + name + "  [700,484]\n");
     EXPECT_EQ(code, 0);
 
     si->camera.badPixelCount = 0;
@@ -196,12 +196,12 @@ TEST_F(CalWriter, MagnificationsPerSystemType) {
     apply("SysMag 1 2.5 3.25");
     EXPECT_EQ(lines_of(written(), "SysMag"), pad("SysMag") + "  1.0000  2.5000  3.2500\n");
 
-    // Other systems: only when set, up to the first zero.
+    // Other systems: only when set, with every stored value (zeros included).
     apply("ScarpVS 1 1 100");
     EXPECT_EQ(lines_of(written(), "SysMag") + lines_of(written(), "NomMag"),
               pad("SysMag") + "  1.0000  2.5000  3.2500\n");
     apply("NomMag 1 0 3");
-    EXPECT_EQ(lines_of(written(), "NomMag"), pad("NomMag") + "  1.0000\n");
+    EXPECT_EQ(lines_of(written(), "NomMag"), pad("NomMag") + "  1.0000  0.0000  3.0000\n");
 }
 
 TEST_F(CalWriter, CameraLinesFollowTheBoard) {
@@ -337,7 +337,7 @@ TEST_F(CalWriter, MotionFlagsAndFactors) {
     apply("ZEncoder 1");
     apply("ZCanClosedLoop 1");
     apply("SdcCal 3 1 -2 3e+30 0 0 0 0.5 1");
-    apply("SdcCal 4 1 2 3 4 5 6");  // s7 and s8 zero: not written
+    apply("SdcCal 4 1 2 3 4 5 6");  // s7 and s8 zero: written up to s6
     const std::string text = written();
     const std::string from = text.substr(text.find(pad("ScanCal")));
     EXPECT_EQ(from, pad("ScanCal") + "  1  1.1\n" + pad("Turret") + "  3  7\n" + pad("Zoom") + "  1\n" +
@@ -346,7 +346,8 @@ TEST_F(CalWriter, MotionFlagsAndFactors) {
                         pad("DiffDiskRate") + "  12.5\n" + pad("DiffDiskFraction") + "  2\n" + pad("XAxisBacklash") +
                         "  0.1\n" + pad("ZAxisCal") + "  0.9\n" + pad("ZAxisBacklash") + "  0\n" + pad("ZEncoder") +
                         "  1\n" + pad("ZCanClosedLoop") + "  1\n" + pad("SdcCal") +
-                        "  3  1  -2  3e+30  0  0  0  0.5  1\n" + "NoIntensAvg\nTouchScreen\n");
+                        "  3  1  -2  3e+30  0  0  0  0.5  1\n" + pad("SdcCal") + "  4  1  2  3  4  5  6\n" +
+                        "NoIntensAvg\nTouchScreen\n");
 }
 
 TEST_F(CalWriter, PidSetsOneLineWhenEqual) {
@@ -411,7 +412,8 @@ TEST_F(CalWriter, FennBlock) {
     const std::string text = written();
     const std::string block =
         text.substr(text.find(pad("FennSys")), text.find(pad("InvertData")) - text.find(pad("FennSys")));
-    EXPECT_EQ(block, pad("FennSys") + "  0.5  0.25  -0.12345679  3.5\n" + pad("FennImageRot") + "  0\n" +
+    // %.8g, with the digits it cannot hold added.
+    EXPECT_EQ(block, pad("FennSys") + "  0.5  0.25  -0.123456789  3.5\n" + pad("FennImageRot") + "  0\n" +
                          pad("FennZeroPtPos") + "  1.5\n" + pad("FennDisper") + "  1  0.1  0.2  0.3\n" +
                          pad("FennAvg_K0") + "  0  50  51\n" + pad("FennDmiCenter") + "  0  0  0\n" +
                          pad("FennDmiCenter") + "  1  0  0\n" + pad("FennTiltCenter") + "  0  0  0\n" +

@@ -92,6 +92,7 @@ TEST_F(CanDiscovery, FailedOrEmptyEnumerationEndsTheSearchAtOnce) {
 }
 
 TEST_F(CanDiscovery, FindNodeReportsStatusAndFailedCalls) {
+    connect_bridge();
     sim().add_node(CAN_NODE_ID_LED, 0x2672137D);
     EXPECT_TRUE(find_node(CAN_NODE_ID_LED, "CAN_NODE_ID_LED"));
     EXPECT_EQ(out_.text(), "");
@@ -109,6 +110,7 @@ TEST_F(CanDiscovery, FindNodeReportsStatusAndFailedCalls) {
 }
 
 TEST_F(CanDiscovery, NodeOperationalOnTheTenthPollIsAccepted) {
+    connect_bridge();
     sim().add_node(CAN_NODE_ID_DD_ZOOM, 1);
     sim().set_operational_from(CAN_NODE_ID_DD_ZOOM, 10);
     EXPECT_TRUE(wait_for_node_operational(CAN_NODE_ID_DD_ZOOM, "CAN_NODE_ID_DD_ZOOM"));
@@ -120,6 +122,7 @@ TEST_F(CanDiscovery, NodeOperationalOnTheTenthPollIsAccepted) {
 }
 
 TEST_F(CanDiscovery, NodeNeverOperationalTimesOutAfterTenPolls) {
+    connect_bridge();
     sim().add_node(CAN_NODE_ID_DD_ZOOM, 1);
     sim().set_operational_from(CAN_NODE_ID_DD_ZOOM, 11);
     EXPECT_FALSE(wait_for_node_operational(CAN_NODE_ID_DD_ZOOM, "CAN_NODE_ID_DD_ZOOM"));
@@ -131,6 +134,7 @@ TEST_F(CanDiscovery, NodeNeverOperationalTimesOutAfterTenPolls) {
 }
 
 TEST_F(CanDiscovery, FailedStatePollEndsTheWait) {
+    connect_bridge();
     sim().add_node(CAN_NODE_ID_WAND2, 1);
     sim().set_operational_from(CAN_NODE_ID_WAND2, -1);
     sim().fail(can_op::CAN_GetNodeState, -3, 1, 2);
@@ -143,16 +147,22 @@ TEST_F(CanDiscovery, FailedStatePollEndsTheWait) {
 }
 
 TEST_F(CanDiscovery, BridgeResetFailurePrintsWithoutTimeStamp) {
+    connect_bridge();
     EXPECT_EQ(can_reset_bridge(&si_), 0);
+    // A reset bridge drops the connection: the caller must connect again.
+    EXPECT_FALSE(sim().connected());
     sim().fail(can_op::CAN_ResetBridge, 0, 1);
     EXPECT_EQ(can_reset_bridge(&si_), ERR_HW_FAIL);
     EXPECT_EQ(out_.text(), "CAN_ResetBridge canErr 0\n");
+    // The reset goes to the library whatever the instrument's board.
+    ASSERT_EQ(can_lib().CAN_Connect(0x6301A8C0), CAN_OK);
     si_.boardType = BOARD_TARN;
-    EXPECT_EQ(can_reset_bridge(&si_), ERR_WRONG_INSTR_BOARD);
-    EXPECT_EQ(sim().calls(can_op::CAN_ResetBridge), 2);
+    EXPECT_EQ(can_reset_bridge(&si_), 0);
+    EXPECT_EQ(sim().calls(can_op::CAN_ResetBridge), 3);
 }
 
 TEST_F(CanDiscovery, NodeEnumerationFillsTheStateArrayOfTheSlot) {
+    connect_bridge();
     sim().add_node(CAN_NODE_ID_RAMP, 1);
     sim().add_node(CAN_NODE_ID_TRIPLEPZT, 2);
     EXPECT_EQ(can_enumerate_nodes(&si_, "can_tarn_on"), 0);

@@ -41,6 +41,15 @@ protected:
     }
 
     static sim::can_sim& sim() { return sim::can_sim::instance(); }
+
+    // A bridge on the network, and the host connected to it: the virtual instrument,
+    // like a real bridge, answers bus calls only then.
+    void connect_bridge() {
+        const uint8_t ip[4] = {192, 168, 1, 99};
+        const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x00, 0x00, 0x99};
+        sim().add_bridge(ip, mac);
+        ASSERT_EQ(can_lib().CAN_Connect(0x6301A8C0), CAN_OK);
+    }
     can_state& state() { return *can_state_of(&si_); }
 
     // The time stamp u_msg_time prints after `ms` of virtual time.

@@ -11,6 +11,7 @@
 #include "common/error_codes.h"
 #include "platform/events.h"
 #include "tests/can/can_fixture.h"
+#include "tests/support/alloc_fail.h"
 
 namespace mf::test {
 namespace {
@@ -19,6 +20,7 @@ class CanEvents : public CanTest {
 protected:
     void SetUp() override {
         CanTest::SetUp();
+        connect_bridge();
         can_clear_event_queues();
         ASSERT_EQ(CanCreateSyncObjects(), 0);
         can_set_pdo_decoding({255, 0, -1, 0, 0, false});
@@ -71,6 +73,7 @@ TEST_F(CanEvents, SyncObjectsAreTheThreeNamedLocksCreatedFree) {
 
 TEST_F(CanEvents, RegistrationByTarnSystemType) {
     sim().reset();
+    connect_bridge();
     EXPECT_EQ(can_register_events(&si_, true), 0);
     EXPECT_TRUE(sim().handlers_registered());
     EXPECT_EQ(sim().registered_pdos(), (std::vector<uint32_t>{0x1C0, 0x1C8, 0x1C9, 0x2C0, 0x2C4}));
@@ -286,6 +289,57 @@ TEST_F(CanEvents, QueuesOutliveTheLocksAndRecordsWithoutLocksAreCounted) {
     ASSERT_TRUE(can_take_event(&r));
     EXPECT_EQ(r.event.code, CAN_EVENT_WAND_BUTTON1);
     EXPECT_EQ(r.event.pdo.word2, 8u);
+}
+
+// The locks are closed and made again (re-registration, the motion binding handing
+// reception back) while both producers append: no lock is freed under a producer,
+// two producers never append to one queue at once, and every record is either
+// queued or counted as dropped.
+TEST_F(CanEvents, RecreatingTheLocksWhileRecordsArriveLosesNothingUncounted) {
+    constexpr uint32_t per_producer = 20000;
+    const uint64_t dropped_before = can_events_dropped();
+    std::atomic<bool> go{false};
+    auto produce = [&](uint32_t cob) {
+        while (!go)
+            std::this_thread::yield();
+        const uint8_t data[8] = {1};
+        for (uint32_t i = 0; i < per_producer; ++i) {
+            can_put_pdo(cob, 8, data);
+            if (i % 100 == 0) can_put_emcy(cob, i, nullptr, 0);
+        }
+    };
+    std::thread a(produce, 0x1C8), b(produce, 0x1C9);
+    go = true;
+    for (int cycle = 0; cycle < 2000; ++cycle) {
+        if (cycle % 2)
+            ASSERT_EQ(CanCreateSyncObjects(), 0);
+        else
+            ASSERT_EQ(can_register_events(&si_, true), 0);
+        if (cycle % 50 == 0) can_events_free_resources();
+    }
+    a.join();
+    b.join();
+    ASSERT_EQ(CanCreateSyncObjects(), 0);
+    const uint64_t dropped = can_events_dropped() - dropped_before;
+    EXPECT_EQ(can_pdo_queue_length() + can_emcy_queue_length() + dropped, 2 * (per_producer + per_producer / 100));
+    EXPECT_EQ(out_.text(), "");
+}
+
+// Out of memory a producer drops the record and counts it; nothing is thrown into
+// the producer's thread.
+TEST_F(CanEvents, RecordsThatCannotBeQueuedAreCountedAsDropped) {
+    const uint64_t dropped = can_events_dropped();
+    constexpr int sent = 2000;
+    const uint8_t data[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    {
+        NewFailure fail(-1);
+        for (int i = 0; i < sent; ++i) {
+            can_put_pdo(0x1C8, 8, data);
+            can_put_emcy(5, 6, nullptr, 0);
+        }
+    }
+    EXPECT_GT(can_events_dropped(), dropped);
+    EXPECT_EQ(can_pdo_queue_length() + can_emcy_queue_length() + (can_events_dropped() - dropped), 2u * sent);
 }
 
 // Two producers (the library's handlers on the simulator's thread and the motion

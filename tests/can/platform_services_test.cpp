@@ -64,6 +64,32 @@ TEST(Events, WaitWakesWhenAnotherThreadSets) {
     event_close(e);
 }
 
+// A waiter keeps the event alive: closing the last handle while another thread waits
+// on it must neither block the closer nor free the event under the waiter, named or not.
+TEST(Events, ClosingTheLastHandleWhileAnotherThreadWaitsIsSafe) {
+    for (const char* name : {static_cast<const char*>(nullptr), "MfTestClosedUnderWaiter"}) {
+        for (int round = 0; round < 20; ++round) {
+            event_handle e = event_create(name, false, false);
+            ASSERT_NE(e, nullptr);
+            std::atomic<bool> waiting{false};
+            std::atomic<int> taken{-1};
+            std::thread waiter([&] {
+                waiting = true;
+                taken = event_wait(e, 30) ? 1 : 0;
+            });
+            while (!waiting)
+                std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            event_close(e);
+            waiter.join();
+            EXPECT_EQ(taken.load(), 0);
+        }
+        if (name) {
+            EXPECT_EQ(event_open(name), nullptr);
+        }
+    }
+}
+
 TEST(Threads, JoinTimesOutWhileTheBodyRunsAndSucceedsAfter) {
     event_handle go = event_create(nullptr, true, false);
     std::atomic<int> ran{0};

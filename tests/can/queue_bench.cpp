@@ -17,6 +17,14 @@ int main(int argc, char** argv) {
     sim::can_sim& s = sim::can_sim::instance();
     s.reset();
     can_install_api(sim::can_sim_api());
+    // Like a real bridge, the simulator carries PDOs only while the host is connected.
+    const uint8_t ip[4] = {192, 168, 1, 10};
+    const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    s.add_bridge(ip, mac);
+    if (can_lib().CAN_Connect(0x0A01A8C0) != CAN_OK) {
+        std::fprintf(stderr, "can_queue_bench: cannot connect to the virtual bridge\n");
+        return 1;
+    }
     sysInfo si{};
     si.sysType = 23;
     si.boardType = BOARD_CAN;
@@ -54,6 +62,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(taken) / seconds);
     can_register_events(&si, false);
     can_events_free_resources();
+    can_lib().CAN_Disconnect();
     s.reset();
     return 0;
 }

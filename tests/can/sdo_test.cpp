@@ -13,6 +13,7 @@ class CanSdo : public CanTest {
 protected:
     void SetUp() override {
         CanTest::SetUp();
+        connect_bridge();
         sim().add_node(CAN_NODE_ID_LED, 0x26722381, 0x00040003);
     }
 };
@@ -38,6 +39,19 @@ TEST_F(CanSdo, ReadAndWriteCarryLittleEndianValues) {
     EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, true, ERR_CAN_SDO_LED_ERROR, "can_write_llc"), 0);
     EXPECT_EQ(sim().object(CAN_NODE_ID_LED, 0x2001, 0), (std::vector<uint8_t>{0x34, 0x12}));
     EXPECT_EQ(out_.text(), "");
+
+    // A write of the wrong width reaches the node, which refuses it and keeps its value.
+    const uint32_t wide = 0x5678;
+    EXPECT_EQ(can_sdo_write2(CAN_NODE_ID_LED, 0x2001, 0, &wide, 4, true, ERR_CAN_SDO_LED_ERROR, "can_write_llc"),
+              ERR_CAN_SDO_LED_ERROR);
+    EXPECT_EQ(out_.text(), stamp_at(0) +
+                               "can_sdo_write2 called by can_write_llc: err=ERR_CAN_SDO_LED_ERROR, result=0, "
+                               "abortcode=06070010\n");
+    EXPECT_EQ(sim().object(CAN_NODE_ID_LED, 0x2001, 0), (std::vector<uint8_t>{0x34, 0x12}));
+    const auto log = sim().sdo_log();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[2].bytes, (std::vector<uint8_t>{0x78, 0x56, 0, 0}));
+    EXPECT_TRUE(log[2].write);
 }
 
 TEST_F(CanSdo, NodeAbortReturnsTheCallersCodeWithEightHexDigits) {

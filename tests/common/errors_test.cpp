@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "common/errors.h"
 #include "tests/support/capture.h"
@@ -17,11 +19,27 @@ TEST(ErrorName, NamesZeroTableEndsAndOutOfRange) {
     EXPECT_STREQ(error_name(-5), "invalid error number -5");
 }
 
-TEST(ErrorName, ResultIsOneSharedBuffer) {
+// Names come from the table, so a name stays valid and right whatever is asked
+// next, on this thread or another; out-of-range texts are kept per thread.
+TEST(ErrorName, EachCallKeepsItsOwnTextAcrossCallsAndThreads) {
     const char* first = error_name(120);
     const char* second = error_name(320);
-    EXPECT_EQ(first, second);
+    EXPECT_STREQ(first, "ERR_CANT_OPEN_FILE");
     EXPECT_STREQ(second, "ERR_NO_MEM");
+
+    std::atomic<int> wrong{0};
+    auto ask = [&wrong](int32_t code, const char* expected) {
+        for (int i = 0; i < 20000; ++i)
+            if (std::strcmp(error_name(code), expected) != 0) ++wrong;
+    };
+    std::thread a(ask, 134, "ERR_CORRUPT_DATA_FILE");
+    std::thread b(ask, -5, "invalid error number -5");
+    std::thread c(ask, 100000, "invalid error number 100000");
+    ask(0, "NO_ERROR");
+    a.join();
+    b.join();
+    c.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 // The numbers are an interface: spot-check codes that other modules and stored

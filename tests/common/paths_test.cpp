@@ -50,6 +50,25 @@ TEST(ParentDirectoryRule, BothSeparatorStyles) {
     EXPECT_EQ(paths::parent_directory("odd\\name", '/'), ".");
 }
 
+// A cut directory value names another, possibly existing, directory: an
+// over-long value is absent instead.
+TEST(DirectoryValueRule, OverLongIsAbsentNeverCut) {
+    const std::string base = "/data/" + std::string(250, 'd');
+    struct Case {
+        std::string value;
+        std::string kept;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"/opt/mf/cfg", "/opt/mf/cfg"},
+        {std::string(260, 'x'), std::string(260, 'x')},
+        {std::string(261, 'x'), ""},
+        {base + "/ramps", ""},  // 262: its first 260 characters would be a sibling
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(paths::kept_directory(c.value), c.kept) << c.value.size();
+}
+
 // The directory lookups are kept for the life of the process, so one test sets the
 // environment before the first lookup and checks the whole chain.
 TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
@@ -64,6 +83,13 @@ TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
     unsetenv("HX_CONFIG_DIR");
     unsetenv("HX_RAMPS_DIR");
 #endif
+    {
+        // Out of memory at the first lookup: absent for now, looked up again later.
+        test::NewFailure fail(-1);
+        EXPECT_EQ(u_ramps_dir(), nullptr);
+        EXPECT_EQ(u_config_dir(), nullptr);
+        EXPECT_EQ(u_install_dir(), nullptr);
+    }
     ASSERT_NE(u_install_dir(), nullptr);
     EXPECT_EQ(std::string(u_install_dir()), install);
     // No cfg directory under the install directory: the configuration directory is
@@ -87,6 +113,18 @@ TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
     {
         test::AllocFailure fail(1);
         EXPECT_EQ(u_find_file("only_in_config.dat", &found), ERR_NO_MEM);
+    }
+    // Every operator new of the search failing in turn: ERR_NO_MEM, nothing thrown.
+    int news = 0;
+    {
+        test::NewFailure counting(0);
+        ASSERT_EQ(u_find_file("only_in_config.dat", &found), 0);
+        news = counting.count();
+    }
+    ASSERT_GT(news, 0);
+    for (int k = 1; k <= news; ++k) {
+        test::NewFailure fail(k);
+        EXPECT_EQ(u_find_file("only_in_config.dat", &found), ERR_NO_MEM) << k;
     }
 }
 

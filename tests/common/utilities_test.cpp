@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 
 #include "common/alloc.h"
 #include "common/bytes.h"
@@ -17,6 +21,7 @@
 #include "common/text.h"
 #include "common/timeutil.h"
 #include "platform/clock.h"
+#include "platform/large_memory.h"
 #include "tests/support/alloc_fail.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
@@ -72,6 +77,40 @@ TEST(FileExists, WidePathConvention) {
     std::fclose(f);
     wide[dir.file("wide").size() * 2 + 2] = 'e';  // now names a file that does not exist
     EXPECT_FALSE(u_file_exists(wide.c_str()));
+}
+
+// The scan of a wide path is bounded; argument-vector names never take the
+// wide form.
+TEST(FileExists, WideScanIsBoundedAndArgumentsAreNarrow) {
+    std::string wide = "\xFF\xFE";
+    wide += std::string(2 * u_wide_path_max_units, 'a');
+    wide += std::string(2, '\0');
+    auto units = u_wide_path(wide.c_str());
+    ASSERT_TRUE(units.has_value());
+    EXPECT_EQ(units->size(), u_wide_path_max_units);
+    wide.insert(2, "aa");
+    EXPECT_FALSE(u_wide_path(wide.c_str()).has_value());
+
+    EXPECT_EQ(u_argument_path("\xFF\xFEname"), "./\xFF\xFEname");
+    EXPECT_EQ(u_argument_path("\xFE\xFFname"), "./\xFE\xFFname");
+    EXPECT_FALSE(u_wide_path(u_argument_path("\xFF\xFEname").c_str()).has_value());
+    for (const char* kept : {"name", "\xFF", "\xFFname", "/abs/\xFF\xFE", ""})
+        EXPECT_EQ(u_argument_path(kept), kept);
+}
+
+// allocate_large gives a usable zero-filled block for every size, even 0.
+TEST(LargeBlocks, EverySizeIsUsable) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{2} << 20, (std::size_t{2} << 20) + 1}) {
+        SCOPED_TRACE(size);
+        auto* block = static_cast<unsigned char*>(platform::allocate_large(size));
+        ASSERT_NE(block, nullptr);
+        const std::size_t last = size == 0 ? 0 : size - 1;
+        EXPECT_EQ(block[0], 0);
+        EXPECT_EQ(block[last], 0);
+        block[0] = 1;
+        block[last] = 1;
+        platform::release_large(block, size);
+    }
 }
 
 TEST(CopyFile, ReplacesDestinationAndReportsFailure) {
@@ -173,6 +212,72 @@ TEST(MessageSink, StreamQueryAndRestore) {
     EXPECT_EQ(u_msg_sink_stream(), stdout);
     u_set_msg_sink(nullptr);
     EXPECT_EQ(u_msg_sink_stream(), stderr);
+}
+
+// Lines printed from two threads through u_msg_time each arrive whole: stamp and text
+// of one line are never split by another thread's line.
+TEST(MsgTime, LinesFromTwoThreadsArriveWhole) {
+    test::SinkCapture sink;
+    std::atomic<int> ready{0};
+    auto print = [&ready](char tag) {
+        ++ready;
+        while (ready < 2)
+            std::this_thread::yield();
+        for (int i = 0; i < 2000; ++i)
+            u_msg_time("line %c\n", tag);
+    };
+    std::thread other(print, 'b');
+    print('a');
+    other.join();
+    std::istringstream lines(sink.text());
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        ++count;
+        ASSERT_EQ(line.size(), 26u) << line;
+        EXPECT_TRUE(line.ends_with(" line a") || line.ends_with(" line b")) << line;
+    }
+    EXPECT_EQ(count, 4000);
+}
+
+namespace {
+std::atomic<int> other_sink_calls{0};
+void other_sink(const char*, ...) { ++other_sink_calls; }
+void* counting_allocate(std::size_t size) { return std::malloc(size); }
+void other_idle() {}
+}  // namespace
+
+// The host may set the sink and the hooks while a background thread prints, polls
+// and allocates (the thread sanitizer leg checks there is no race).
+TEST(Hooks, SinkIdleAndAllocationHooksMayChangeWhileAnotherThreadUsesThem) {
+    const u_msg_fn saved_sink = u_get_msg_sink();
+    const u_alloc_hooks saved_hooks = u_get_alloc_hooks();
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread user([&] {
+        while (!stop) {
+            u_sink("%s", "");
+            u_idle();
+            u_free(u_malloc(16));
+            ++rounds;
+        }
+    });
+    while (rounds == 0)
+        std::this_thread::yield();
+    u_alloc_hooks counting = u_default_alloc_hooks();
+    counting.allocate = &counting_allocate;
+    for (int i = 0; i < 2000; ++i) {
+        u_set_msg_sink(i % 2 ? &other_sink : saved_sink);
+        u_set_idle_hook(i % 2 ? &other_idle : nullptr);
+        u_set_alloc_hooks(i % 2 ? counting : saved_hooks);
+        if (i % 100 == 0) std::this_thread::yield();
+    }
+    stop = true;
+    user.join();
+    u_set_msg_sink(saved_sink);
+    u_set_idle_hook(nullptr);
+    u_set_alloc_hooks(saved_hooks);
+    EXPECT_EQ(u_get_msg_sink(), saved_sink);
 }
 
 TEST(CounterTimers, DifferenceRoundsAndLapsAreMonotonic) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "common/bytes.h"
@@ -316,6 +317,94 @@ TEST(DataFileReader, RefusesForeignShortAndInconsistentFiles) {
     test::write_file(path, wrong_format);
     EXPECT_EQ(read_data_file(path.c_str(), nullptr, nullptr, nullptr, &back), ERR_CORRUPT_DATA_FILE);
     EXPECT_EQ(back.data, nullptr);
+}
+
+// Byte counts and shapes of a damaged file: a shape is never handed out without
+// its samples, and counts are unsigned (2 GiB and more is a short file).
+TEST(DataFileReader, ByteCountsMustMatchTheirShapes) {
+    test::TempDir dir;
+    const std::string path = dir.file("shape.dat");
+    std::vector<int16_t> samples(12, 7);
+    intensity_array intensity{12, 0, 0, 3, 2, 2, 0, samples.data()};
+    SmallPhase phase;
+    ASSERT_EQ(write_data_file(path.c_str(), nullptr, nullptr, &intensity, &phase.array), 0);
+    const std::string good = test::read_file(path);
+    auto be16 = [](std::string& b, size_t at, uint16_t v) { store_be16(reinterpret_cast<unsigned char*>(&b[at]), v); };
+    auto be32 = [](std::string& b, size_t at, uint32_t v) { store_be32(reinterpret_cast<unsigned char*>(&b[at]), v); };
+    struct Case {
+        const char* what;
+        std::function<void(std::string&)> damage;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {"phase count 0, shape 3 x 2", [&](std::string& b) { be32(b, 72, 0); }, ERR_CORRUPT_DATA_FILE},
+        {"intensity count 0, shape 3 x 2 x 2", [&](std::string& b) { be32(b, 60, 0); }, ERR_CORRUPT_DATA_FILE},
+        {"phase count 0, width -3 height -2",
+         [&](std::string& b) {
+             be32(b, 72, 0);
+             be16(b, 68, 0xFFFD);
+             be16(b, 70, 0xFFFE);
+         },
+         ERR_CORRUPT_DATA_FILE},
+        {"intensity count 0, negative frames",
+         [&](std::string& b) {
+             be32(b, 60, 0);
+             be16(b, 56, 0xFFFF);
+         },
+         ERR_CORRUPT_DATA_FILE},
+        {"2 GiB phase map in a short file",
+         [&](std::string& b) {
+             be16(b, 68, 32767);
+             be16(b, 70, 16385);
+             be32(b, 72, 32767u * 16385u * 4u);
+         },
+         ERR_PREMATURE_EOF},
+        {"no phase: shape and count 0",
+         [&](std::string& b) {
+             be16(b, 68, 0);
+             be16(b, 70, 0);
+             be32(b, 72, 0);
+         },
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes = good;
+        c.damage(bytes);
+        test::write_file(path, bytes);
+        intensity_array in_back{};
+        data_array ph_back{};
+        EXPECT_EQ(read_data_file(path.c_str(), nullptr, nullptr, &in_back, &ph_back), c.code);
+        if (c.code == 0) {
+            EXPECT_EQ(ph_back.data, nullptr);
+            EXPECT_EQ(int64_t{ph_back.width} * ph_back.height, 0);
+            ASSERT_NE(in_back.data, nullptr);
+        }
+        da_release(&in_back);
+        da_release(&ph_back);
+    }
+}
+
+TEST(DataFileReader, TextsOfAFullFieldEndWithAZero) {
+    test::TempDir dir;
+    const std::string path = dir.file("texts.dat");
+    SmallPhase phase;
+    data_header header{};
+    std::memset(header.comment, 'c', sizeof header.comment);
+    std::memset(header.onm, 'o', sizeof header.onm);
+    std::memset(header.pnm, 'p', sizeof header.pnm);
+    sw_info sw{};
+    std::memset(sw.name, 'n', sizeof sw.name);
+    ASSERT_EQ(write_data_file(path.c_str(), &sw, &header, nullptr, &phase.array), 0);
+    data_header back{};
+    sw_info sw_back{};
+    data_array ph_back{};
+    ASSERT_EQ(read_data_file(path.c_str(), &sw_back, &back, nullptr, &ph_back), 0);
+    EXPECT_EQ(std::string(back.comment), std::string(sizeof back.comment - 1, 'c'));
+    EXPECT_EQ(std::string(back.onm), std::string(sizeof back.onm - 1, 'o'));
+    EXPECT_EQ(std::string(back.pnm), std::string(sizeof back.pnm - 1, 'p'));
+    EXPECT_EQ(std::string(sw_back.name), std::string(sizeof sw_back.name - 1, 'n'));
+    da_release(&ph_back);
 }
 
 TEST(DataArrays, AllocateReshapeAndRelease) {

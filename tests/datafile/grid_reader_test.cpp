@@ -283,7 +283,7 @@ TEST(GridReader, SevenCharacterFields) {
     GridRead sign_only;
     read_text(sign_only, tag + req + "t\nGRD 3 1 SUR WVL 1 SSZ 1\n1 - 2\n");
     EXPECT_EQ(sign_only.status, ERR_PREMATURE_EOF);
-    EXPECT_EQ(sign_only.phase.data, nullptr);
+    EXPECT_NE(sign_only.phase.data, nullptr);  // the caller's to release
 
     // Values after the last sample are never looked at.
     GridRead extra;
@@ -297,8 +297,15 @@ TEST(GridReader, TooFewSamples) {
     read_text(r, tag + req + "t\nGRD 3 2 SUR WVL 1 SSZ 1\n1 2 3 4 5\n");
     EXPECT_EQ(r.status, ERR_PREMATURE_EOF);
     EXPECT_EQ(r.messages, "");
-    EXPECT_EQ(r.phase.data, nullptr);
+    EXPECT_EQ(r.phase.data, nullptr);  // refused before the allocation
     EXPECT_EQ(r.phase.capacity, 0);
+
+    // Short of samples after the allocation: the array stays with the caller.
+    GridRead late;
+    read_text(late, tag + req + "t\nGRD 3 2 SUR WVL 1 SSZ 1\n1 2 3 4 5    \n");
+    EXPECT_EQ(late.status, ERR_PREMATURE_EOF);
+    EXPECT_NE(late.phase.data, nullptr);
+    EXPECT_EQ(late.phase.capacity, 6);
 
     // A count the rest of the file cannot hold is refused before any allocation.
     test::AllocFailure count_only(0);

@@ -119,6 +119,31 @@ TEST(DevCntrlLifecycle, FreeStopsTheWorkerAndInitStartsAnotherOne) {
     EXPECT_EQ(dev_data_read(DEV_ALL_TYPES, nullptr, false), DEV_NOTHING_FOUND);
 }
 
+// Whichever of the four events cannot be created, the table stays uninitialized
+// with no worker and no events left behind, and every call refuses cleanly.
+TEST(DevCntrlLifecycle, AnEventThatCannotBeCreatedFailsTheInitAndStartsNoWorker) {
+    for (int failing = 0; failing < DEV_EVENT_COUNT; ++failing) {
+        SCOPED_TRACE(failing);
+        dev_free_cntrl();
+        test::SinkCapture sink;
+        platform::event_fail_creation_after(failing);
+        EXPECT_EQ(dev_init_cntrl(false), ERR_DEV_CNTRL);
+        platform::event_fail_creation_after(-1);
+        EXPECT_EQ(sink.text(), "dev_init_cntrl failed: ERR_DEV_CNTRL\n");
+        EXPECT_FALSE(dev_is_initialized());
+        EXPECT_FALSE(gl_DevInfo.worker.attached());
+        for (const char* name : {"StartEvent", "StopEvent", "DoneEvent1", "DoneEvent2"})
+            EXPECT_EQ(platform::event_open(name), nullptr) << name;
+        for (platform::event_handle e : gl_DevInfo.events)
+            EXPECT_EQ(e, nullptr);
+        sink.clear();
+        EXPECT_EQ(dev_data_read(DEV_ALL_TYPES, nullptr, false), 0);
+        EXPECT_EQ(sink.text(), "dev_data_read: ERR_DEV_CNTRL\n");
+    }
+    ASSERT_EQ(dev_init_cntrl(false), 0);
+    EXPECT_EQ(dev_data_read(DEV_ALL_TYPES, nullptr, false), DEV_NOTHING_FOUND);
+}
+
 TEST(DevTypeValid, AcceptsExactlyTheSevenTypeBits) {
     test::SinkCapture sink;
     for (int32_t t : {1, 2, 4, 8, 16, 32, 64})
@@ -474,6 +499,37 @@ TEST_F(DevCntrl, MotionLibraryEventFromTheLibrarysThread) {
     ASSERT_EQ(dev_remove_device(mc.handle), 0);
     ASSERT_EQ(mc_close_comm_mpx(&mc), 0);
     mc_unbind_motion_library();
+}
+
+namespace {
+int32_t always_has_event(mwi_handle) { return 1; }
+}  // namespace
+
+// The motion library slot may be emptied (the library unbound) while the worker
+// polls: the test reads the slot once and calls what it read, never a null slot.
+TEST(DevMotionEvent, SlotEmptiedBetweenPollsIsNeverCalledThroughNull) {
+    const mwi_fn::HasEvent_MWI saved = gl_mwi.HasEvent_MWI;
+    std::atomic_ref<mwi_fn::HasEvent_MWI> slot(gl_mwi.HasEvent_MWI);
+    mc_controller mc{};
+    mc_controller_init(&mc, 3, "lib");
+    std::atomic<bool> stop{false};
+    std::atomic<int> toggles{0};
+    std::thread binder([&] {
+        while (!stop) {
+            slot.store(&always_has_event);
+            slot.store(nullptr);
+            toggles.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    while (toggles == 0)
+        std::this_thread::yield();
+    for (int i = 0; i < 1000000 || toggles < 100000; ++i)
+        dev_motion_event(mc.handle, &mc);
+    stop = true;
+    binder.join();
+    gl_mwi.HasEvent_MWI = &always_has_event;
+    EXPECT_TRUE(dev_motion_event(mc.handle, &mc));
+    gl_mwi.HasEvent_MWI = saved;
 }
 
 TEST_F(DevCntrl, CanInstrumentWithAPdoFromTheBusThread) {

@@ -270,6 +270,47 @@ TEST(RampFileName, UnsupportedTypesAndUnusableValuesGiveNoName) {
     EXPECT_EQ(rr_get_std_ramp_filename(&h), nullptr);
 }
 
+// A field the type's name does not show may hold anything (NaN, huge) and still
+// the ramp is named; a field it shows must be usable.
+TEST(RampFileName, OnlyTheFieldsTheNameUsesAreChecked) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        int32_t type;
+        float rr_ramp_hdr_t::*field;
+        const char* name;  // nullptr: no name
+    };
+    const Case cases[] = {
+        {RAMP_TYPE_SWLI, &rr_ramp_hdr_t::objMag, "d10s81c25.b12345"},
+        {1, &rr_ramp_hdr_t::scanLen, "p5c25.p12345"},
+        {1, &rr_ramp_hdr_t::rampSlope, "p5c25.p12345"},
+        {1, &rr_ramp_hdr_t::objMag, "p5c25.p12345"},
+        {RAMP_TYPE_BTW, &rr_ramp_hdr_t::objMag, nullptr},
+        {RAMP_TYPE_SWLI, &rr_ramp_hdr_t::scanLen, nullptr},
+        {RAMP_TYPE_SWLI, &rr_ramp_hdr_t::rampSlope, nullptr},
+    };
+    test::SinkCapture sink;
+    for (const Case& c : cases) {
+        for (float bad : {nan, 1e20f}) {
+            SCOPED_TRACE(testing::Message() << "type " << c.type << " value " << bad);
+            rr_ramp_hdr_t h{};
+            h.rampType = c.type;
+            h.scanLen = 10.2f;
+            h.rampSlope = 81.0f;
+            h.objMag = 50.0f;
+            h.cameraRate = 25.0f;
+            h.nBuckets = 5;
+            h.polar = 'b';
+            h.pztID = 12345;
+            h.*c.field = bad;
+            const char* got = rr_get_std_ramp_filename(&h);
+            if (c.name)
+                EXPECT_STREQ(got, c.name);
+            else
+                EXPECT_EQ(got, nullptr);
+        }
+    }
+}
+
 TEST(RampFringeCode, CodesAreFourTimesTheValue) {
     const float values[] = {0.25f, 0.75f, 1.25f, 1.75f, 2.25f, 2.75f, 5.25f};
     const int32_t codes[] = {1, 3, 5, 7, 9, 11, 21};

@@ -3,9 +3,12 @@
 // simulated peers on the far end.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/error_codes.h"
@@ -118,6 +121,76 @@ TEST_F(PtyPort, OpenIsExclusiveAndNeedsATerminal) {
     test::TempDir dir;
     test::write_file(dir.file("plain"), "not a port");
     EXPECT_EQ(sio_open(dir.file("plain").c_str(), &second), ERR_CANT_OPEN_SERIAL);
+}
+
+// The device-control worker asks for the port status while the owner closes the
+// port: each query sees the port open or closed, never a descriptor being closed
+// (or already reused for another file).
+TEST_F(PtyPort, StatusQueriesFromAnotherThreadWhileThePortCloses) {
+    for (int round = 0; round < 20; ++round) {
+        if (round > 0) {
+            ASSERT_EQ(sio_open(pty.device().c_str(), &port), 0);
+        }
+        std::atomic<int> queries{0};
+        std::atomic<bool> stop{false};
+        std::atomic<int> odd{0};
+        std::thread worker([&, h = port.handle] {
+            while (!stop) {
+                uint32_t in_queue = 0, errors = 0;
+                const int r = sio_port_status(h, &in_queue, &errors);
+                if (r != 0 && r != 1) ++odd;
+                ++queries;
+            }
+        });
+        while (queries < 10)
+            std::this_thread::yield();
+        EXPECT_EQ(sio_close(&port), 0);
+        // A file opened now may get the closed descriptor's number.
+        test::TempDir dir;
+        test::write_file(dir.file("reused"), "x");
+        std::FILE* other = std::fopen(dir.file("reused").c_str(), "rb");
+        const int seen = queries;
+        while (queries < seen + 10)
+            std::this_thread::yield();
+        stop = true;
+        worker.join();
+        if (other) std::fclose(other);
+        EXPECT_EQ(odd.load(), 0);
+    }
+}
+
+// Exclusive mode is a property of the terminal: left set after the close it keeps
+// every unprivileged user out while the other end stays open.
+TEST_F(PtyPort, ExclusiveModeEndsWithTheClose) {
+    bool on = false;
+    ASSERT_EQ(pty.exclusive(&on), 0);
+    EXPECT_TRUE(on);
+    ASSERT_EQ(sio_close(&port), 0);
+    ASSERT_EQ(pty.exclusive(&on), 0);
+    EXPECT_FALSE(on);
+}
+
+// Once the other end has gone a read can never complete: it fails at once instead
+// of spinning until the total time-out, or for ever when there is none.
+TEST(PtyHangUp, ReadOnAHungUpLineFailsAtOnce) {
+    REQUIRE_PTY();
+    for (uint32_t seconds : {2u, 0u}) {
+        SCOPED_TRACE(seconds);
+        platform::Pty pty;
+        ASSERT_EQ(pty.open(), 0);
+        sio_port port;
+        ASSERT_EQ(sio_open(pty.device().c_str(), &port), 0);
+        ASSERT_EQ(sio_init_soft(port.handle, nullptr), 0);
+        ASSERT_EQ(sio_set_timeout(port.handle, seconds), 0);
+        pty.hang_up();
+        uint8_t b[4];
+        uint32_t n = 0;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(sio_read_data(port.handle, b, sizeof b, &n), 1);
+        EXPECT_LT(elapsed_ms(start), 500);
+        EXPECT_EQ(n, 0u);
+        sio_close(&port);
+    }
 }
 
 TEST_F(PtyPort, BytesBothWays) {

@@ -6,6 +6,8 @@
 
 #include "common/error_codes.h"
 #include "serial/sio.h"
+#include "serial/temp_sensor.h"
+#include "serial/wave_monitor.h"
 #include "tests/serial/virtual_line.h"
 #include "tests/support/capture.h"
 
@@ -291,6 +293,29 @@ TEST(SioOpen, FailuresLeaveTheRecordAsDocumented) {
     EXPECT_FALSE(v.line->is_open());
 }
 
+// Opening into no record gives each module's own failure code and leaves no port
+// open behind it.
+TEST(SioOpen, NoRecordGivesTheModulesCode) {
+    struct Case {
+        const char* what;
+        int32_t (*open)(const char* name);
+        int32_t code;
+    };
+    const Case cases[] = {
+        {"sio_open", [](const char* name) { return sio_open(name, nullptr); }, ERR_CANT_OPEN_SERIAL},
+        {"temp_comm_open", [](const char* name) { return temp_comm_open(nullptr, name); }, ERR_TEMP_SENSOR_COMM},
+        {"wm_comm_open_fd", [](const char* name) { return wm_comm_open_fd(nullptr, name); }, ERR_WM_COMM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::VirtualLine v;
+        test::SinkCapture cap;
+        EXPECT_EQ(c.open(v.name()), c.code);
+        EXPECT_FALSE(v.line->is_open());
+        ASSERT_EQ(sio_open(v.name(), &v.port), 0);  // nothing holds the line
+    }
+}
+
 TEST(SioHandle, InvalidHandleRules) {
     const sio_handle bad = SIO_INVALID_HANDLE;
     uint32_t n = 5;
@@ -445,14 +470,21 @@ TEST(SioClear, SwallowsStrayInputAndRestoresTheTimeOut) {
 }
 
 TEST(SioClear, EndlessChatterAndPurgeFailureFail) {
-    test::VirtualLine v;
-    ASSERT_EQ(v.open_soft(), 0);
-    for (int i = 1; i <= 20000; ++i)
-        v.line->feed(std::string("c"), i * 10);
-    EXPECT_EQ(sio_clear_buffer(v.handle()), 1);
-    EXPECT_EQ(v.line->timeouts().read_total_constant, 2000u);
-    v.line->faults.purge = 1;
-    EXPECT_EQ(sio_clear_buffer(v.handle()), 1);
+    // A fast talker and a slow one (a byte every 50 ms, under the 100 ms quiet
+    // time): both give up within about two seconds.
+    for (int spacing_ms : {10, 50}) {
+        SCOPED_TRACE(spacing_ms);
+        test::VirtualLine v;
+        ASSERT_EQ(v.open_soft(), 0);
+        for (int i = 1; i <= 20000; ++i)
+            v.line->feed(std::string("c"), static_cast<int64_t>(i) * spacing_ms);
+        const int64_t start = platform::monotonic_ms();
+        EXPECT_EQ(sio_clear_buffer(v.handle()), 1);
+        EXPECT_LE(platform::monotonic_ms() - start, 2100);
+        EXPECT_EQ(v.line->timeouts().read_total_constant, 2000u);
+        v.line->faults.purge = 1;
+        EXPECT_EQ(sio_clear_buffer(v.handle()), 1);
+    }
 }
 
 }  // namespace

@@ -160,6 +160,11 @@ TEST_F(TempPeer, RequestsRefusedBeforeSending) {
     EXPECT_EQ(temp_comm_write(v.handle(), text, 1, TEMP_KIND_READ, sizeof text), ERR_TEMP_SENSOR_COMM);
     EXPECT_EQ(temp_comm_write(v.handle(), text, -1, TEMP_KIND_WRITE, sizeof text), ERR_TEMP_SENSOR_COMM);
     EXPECT_EQ(sent_text(v), "");
+    // The 255-character limit is on replies: a longer parameter text is sent.
+    std::string longest(300, '7');
+    ASSERT_EQ(temp_comm_write(v.handle(), longest.data(), 300, TEMP_KIND_WRITE, longest.size() + 1), 0);
+    EXPECT_EQ(sent_text(v).size(), 5u + 1 + 300 + 2);
+    v.line->clear_sent();
     v.line->faults.write = 5;
     char im[] = "IM0002.";
     EXPECT_EQ(temp_comm_write(v.handle(), im, 7, TEMP_KIND_WRITE, sizeof im), ERR_TEMP_SENSOR_COMM);

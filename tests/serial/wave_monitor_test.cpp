@@ -173,6 +173,29 @@ TEST_F(WmRead, UnknownKindSucceedsAfterTheFirstByte) {
     EXPECT_EQ(v.line->pending(), 1u);
 }
 
+// A reused buffer keeps its block: a success must hold what was received and
+// zeros, never bytes of an earlier response.
+TEST_F(WmRead, SuccessHoldsOnlyReceivedBytes) {
+    struct Case {
+        int32_t kind;
+        int32_t respLen;
+        std::vector<uint8_t> wire;
+        std::vector<uint8_t> held;
+    };
+    const Case cases[] = {
+        {WM_RESP_READ, 3, bytes({'a', 'b', 'c'}), bytes({'a', 'b', 'c', 0})},
+        {9, 0, bytes({'z'}), bytes({'z'})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        ASSERT_EQ(wm_buffer_resize(&buf, 16, false), 0);
+        std::memset(buf.data, 0xAA, 16);
+        v.line->feed(c.wire);
+        ASSERT_EQ(read(c.respLen, 0, c.kind), 0);
+        EXPECT_EQ(std::vector<uint8_t>(buf.data, buf.data + buf.length), c.held);
+    }
+}
+
 TEST_F(WmRead, MissingArgumentsAreInvalid) {
     test::SinkCapture cap;
     EXPECT_EQ(wm_comm_read(nullptr, &buf, 1, 0, WM_RESP_ACK, 0), ERR_INVALID_PARAM);

@@ -16,4 +16,17 @@ public:
     int outstanding() const;
 };
 
+// Makes operator new on the installing thread throw std::bad_alloc: the k-th call
+// from installation on, or every call (fail_at -1); 0 counts only. Other threads
+// are untouched.
+class NewFailure {
+public:
+    explicit NewFailure(int fail_at);
+    ~NewFailure();
+    NewFailure(const NewFailure&) = delete;
+    NewFailure& operator=(const NewFailure&) = delete;
+    // Calls of operator new on this thread while installed.
+    int count() const;
+};
+
 }  // namespace mf::test

@@ -149,6 +149,25 @@ TEST(MapforgeConversion, ConvertsAValidGridFile) {
     EXPECT_EQ(names, (std::vector<std::string>{"in.grd", "out.dat"}));
 }
 
+// Argument names are narrow: one that begins with the bytes of the UTF-16
+// signature is a file of that name, not a UTF-16 path.
+TEST(MapforgeConversion, ArgumentsStartingWithTheSignatureAreNarrowNames) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the argument vector is converted by the system";
+#endif
+    // Relative names, in the directory the test runs in.
+    const std::string in = "\xFF\xFEmf_argument.grd", out = "\xFE\xFFmf_argument.dat";
+    test::write_file(in, grid_text);
+    const ToolRun r = mapforge({"-f", in, out});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, lines("Converting \"" + in + "\" to \"" + out + "\"\nConversion from \"" + in + "\" to \"" + out +
+                           "\" successful\n"));
+    test::TempDir dir;
+    EXPECT_EQ(test::read_file(out), reference_output(dir, "./" + in));
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
 TEST(MapforgeConversion, ReadFailureLeavesNoOutput) {
     test::TempDir dir;
     const std::string in = dir.file("plain.grd"), out = dir.file("out.dat");
