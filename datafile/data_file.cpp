@@ -1,4 +1,5 @@
 #include "datafile/data_file.h"
+#include "datafile/data_reader.h"
 
 #include <array>
 #include <cstring>
@@ -207,6 +208,11 @@ int32_t write_data_file(const char* path, const sw_info* sw, const data_header* 
         return write_data_image([&out](const void* data, size_t size) { return out.write(data, size); }, sw, header,
                                 intensity, phase);
     });
+}
+
+void data_header_from_file(const unsigned char* record_bytes, data_header* header) {
+    std::memcpy(header, record_bytes, sizeof *header);
+    convert_record_fields(reinterpret_cast<unsigned char*>(header), false);
 }
 
 namespace {
