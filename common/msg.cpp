@@ -12,7 +12,10 @@ namespace mf {
 
 namespace {
 // Read by every thread that prints; set by the host.
-std::atomic<u_msg_fn> current_sink{&u_msg};
+// The attribute-free type of the same pointer: gcc ignores (and warns about) a
+// format attribute carried into a template argument.
+using plain_sink_fn = void (*)(const char* fmt, ...);
+std::atomic<plain_sink_fn> current_sink{&u_msg};
 
 void write_and_flush(std::FILE* stream, const char* fmt, va_list args) {
     std::vfprintf(stream, fmt, args);
