@@ -428,6 +428,11 @@ void can_sim::deliver() {
     idle_.notify_all();
 }
 
+void can_sim::reset_log() {
+    std::lock_guard<std::mutex> hold(lock_);
+    sdo_log_.clear();
+}
+
 std::vector<can_sim::sdo_record> can_sim::sdo_log() const {
     std::lock_guard<std::mutex> hold(lock_);
     return sdo_log_;

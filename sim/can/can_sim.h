@@ -92,6 +92,8 @@ public:
     };
     // Every SDO transfer that reached a present node, in order.
     std::vector<sdo_record> sdo_log() const;
+    // Forgets the transfers logged so far.
+    void reset_log();
     std::vector<uint32_t> registered_pdos() const;
     bool handlers_registered() const;
     bool connected() const;
