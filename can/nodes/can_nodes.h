@@ -185,3 +185,27 @@ int32_t can_dmi_read_capture_buffer_count(uint32_t* count);
 int32_t can_dmi_read_capture_buffer_array(uint32_t count, int32_t* entries);
 
 }  // namespace mf
+
+namespace mf {
+
+// The ramp set and its slots belong to the ramp-slot code above this layer; it
+// installs these hooks so that can_start_ramp can reach its entries.
+struct can_ramp_hooks {
+    // The entry's instrument slot and whether it was ever started: 0,
+    // ERR_NO_RAMP_INFO (no ramp set) or ERR_INVALID_RAMP_INDEX.
+    int32_t (*lookup)(const sysInfo* si, int32_t index, int32_t* slot, bool* started_before);
+    // Hands the entry to a PI digital scanner (a ramp never started before).
+    int32_t (*hand_to_scanner)(const sysInfo* si, int32_t index);
+    // Stores the start time (platform clock, ms) in the entry.
+    void (*mark_started)(const sysInfo* si, int32_t index, int64_t when_ms);
+};
+// Installs the hooks (null: none; can_start_ramp then gives ERR_NO_RAMP_INFO). Set
+// once at start-up, before any ramp is started.
+void can_set_ramp_hooks(const can_ramp_hooks* hooks);
+
+// Starts the ramp of entry `index` on the PZT ramp node when one is configured, else
+// on the ramp generator: selects its slot, checks it is valid (ERR_INVALID_RAMP_INDEX)
+// and idle (ERR_RAMP_BUSY), starts it and stores the start time.
+int32_t can_start_ramp(const sysInfo* si, int32_t index);
+
+}  // namespace mf

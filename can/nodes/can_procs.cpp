@@ -1,5 +1,7 @@
 // The procedures built on the node operations: homing the ND wheel, moving the
 // ring/spot, starting the auxiliary motor, and the encoded zoom's set-up.
+#include <atomic>
+
 #include "can/can_bus.h"
 #include "can/can_events.h"
 #include "can/nodes/can_nodes.h"
@@ -160,6 +162,58 @@ int32_t tarn_enc_zoom_set_backlash(const sysInfo* si) {
     if (err) return err;
     err = tarn_enc_zoom_load(si, nullptr);
     return err == ERR_TARN_ENC_ZOOM_CANT_OPEN_CAL_FILE ? 0 : err;
+}
+
+}  // namespace mf
+
+namespace mf {
+
+namespace {
+std::atomic<const can_ramp_hooks*> ramp_hooks{nullptr};
+}
+
+void can_set_ramp_hooks(const can_ramp_hooks* hooks) { ramp_hooks.store(hooks); }
+
+int32_t can_start_ramp(const sysInfo* si, int32_t index) {
+    if (!si || si->boardType != BOARD_CAN) return ERR_WRONG_INSTR_BOARD;
+    const can_ramp_hooks* hooks = ramp_hooks.load();
+    if (!hooks || !hooks->lookup) return ERR_NO_RAMP_INFO;
+    const can_state* cs = can_state_of(si);
+    if (!cs) return ERR_INTERNAL_HX;
+    const bool pzt = cs->required.triple_pzt || cs->required.large_ap;
+    if (!pzt && !si->canInfo) return ERR_INTERNAL_HX;
+    int32_t slot = 0;
+    bool started_before = false;
+    int32_t err = hooks->lookup(si, index, &slot, &started_before);
+    if (err) return err;
+
+    err = pzt ? can_write_pztramp_select(si, slot) : can_write_ramp_select(si, slot);
+    if (err) return err;
+    const can_config* cfg = si->canInfo;
+    const bool pi = si->scanner.pifoc && (si->scanner.pifoc->type == 1 || si->scanner.pifoc->type == 2);
+    if (pi && cfg && cfg->fw_major > 6 && cfg->fw_minor > 2 && !started_before) {
+        err = hooks->hand_to_scanner ? hooks->hand_to_scanner(si, index) : ERR_NO_RAMP_INFO;
+        if (err) {
+            uint16_t config = 0;
+            if (can_bridge_read_config(si, &config) == 0)
+                can_bridge_write_config(si, static_cast<uint16_t>(config | 0x2000));
+            return err;
+        }
+    }
+    uint8_t valid = 0;
+    err = pzt ? can_read_pztramp_valid(si, slot, &valid) : can_read_ramp_valid(si, slot, &valid);
+    if (err) return err;
+    if (valid == 0) return ERR_INVALID_RAMP_INDEX;
+    uint8_t status = 0;
+    err = pzt ? can_read_pztramp_status(si, &status) : can_read_ramp_status(si, &status);
+    if (err) return err;
+    if (status != 0) {
+        u_sink("can_start_ramp/pztramp: cannot start ramp, status = %d\n", static_cast<int>(status));
+        return ERR_RAMP_BUSY;
+    }
+    err = pzt ? can_pztramp_start(si) : can_ramp_start(si);
+    if (!err && hooks->mark_started) hooks->mark_started(si, index, platform::monotonic_ms());
+    return err;
 }
 
 }  // namespace mf

@@ -40,6 +40,7 @@ protected:
         state().motor.zoom_type = ZOOM_MOTORIZED;
         state().motor.zoom_positions = 6;
         can_reset_pdo_decoding();
+        sim().set_time_source(+[] { return platform::monotonic_ms(); });
         cfg_.fw_major = 1;  // what the virtual bridge reports
         cfg_.fw_minor = 12;
     }
@@ -58,13 +59,14 @@ struct write_case {
     uint16_t index;
     uint8_t subindex;
     bytes sent;
+    bool kept = true;  // false: the node acts on the value (a start goes back to idle)
 };
 
 // Every write reaches its node's object with the documented width and bytes.
 TEST_F(CanNodes, WritesReachTheirObjectsWithTheirWidths) {
     const can_ramp_timing ramp{100, 50.0f, 0.02f};  // 100 x 50 / 20 = 250
     const write_case cases[] = {
-        {"ramp start", [](auto si) { return can_ramp_start(si); }, 127, 0x2000, 0, {1}},
+        {"ramp start", [](auto si) { return can_ramp_start(si); }, 127, 0x2000, 0, {1}, false},
         {"ramp select", [](auto si) { return can_write_ramp_select(si, 3); }, 127, 0x2001, 0, {3}},
         {"ramp trigger", [&](auto si) { return can_write_ramp_trigger(si, 2, ramp); }, 127, 0x2005, 2, {250, 0}},
         {"ramp rate 200", [](auto si) { return can_write_ramp_rate(si, 1, 200.0f); }, 127, 0x2004, 4, f32(200000.0f)},
@@ -89,7 +91,7 @@ TEST_F(CanNodes, WritesReachTheirObjectsWithTheirWidths) {
          0x2006,
          0,
          {0x40, 0x42, 0x0F, 0}},
-        {"pzt start", [](auto si) { return can_pztramp_start(si); }, 62, 0x2000, 0, {1}},
+        {"pzt start", [](auto si) { return can_pztramp_start(si); }, 62, 0x2000, 0, {1}, false},
         {"pzt select", [](auto si) { return can_write_pztramp_select(si, 0); }, 62, 0x2001, 0, {0}},
         {"pzt rate unbounded", [](auto si) { return can_write_pztramp_rate(si, 0, 5000.0f); }, 62, 0x2003, 4,
          f32(5e6f)},
@@ -123,7 +125,9 @@ TEST_F(CanNodes, WritesReachTheirObjectsWithTheirWidths) {
         EXPECT_EQ(r.subindex, c.subindex);
         EXPECT_EQ(r.bytes, c.sent);
         EXPECT_EQ(r.abort_code, 0u);
-        EXPECT_EQ(sim().object(c.node, c.index, c.subindex), c.sent);
+        if (c.kept) {
+            EXPECT_EQ(sim().object(c.node, c.index, c.subindex), c.sent);
+        }
     }
 }
 
@@ -395,9 +399,36 @@ TEST_F(CanNodes, AlignmentDiodeByFirmware) {
     EXPECT_TRUE(sim().sdo_log().empty());
 }
 
+TEST_F(CanNodes, VirtualRampRunsForItsDurationOnlyWhenValid) {
+    sim().set_ramp_duration(CAN_NODE_ID_RAMP, 300);
+    EXPECT_EQ(can_write_ramp_select(&si_, 1), 0);
+    EXPECT_EQ(can_ramp_start(&si_), 0);
+    uint8_t status = 9;
+    EXPECT_EQ(can_read_ramp_status(&si_, &status), 0);
+    EXPECT_EQ(status, 0);  // slot 1 holds no table: nothing runs
+    std::vector<uint8_t> table(32768, 0x11);
+    EXPECT_EQ(can_write_ramp_data(&si_, 1, table.data()), 0);
+    uint8_t valid = 0;
+    EXPECT_EQ(can_read_ramp_valid(&si_, 1, &valid), 0);
+    EXPECT_EQ(valid, 1);
+    EXPECT_EQ(can_ramp_start(&si_), 0);
+    clock_.sleep_ms(299);
+    EXPECT_EQ(can_read_ramp_status(&si_, &status), 0);
+    EXPECT_EQ(status, 1);
+    clock_.sleep_ms(1);
+    EXPECT_EQ(can_read_ramp_status(&si_, &status), 0);
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(CanNodes, SilentObjectTimesOut) {
+    sim().set_sdo_silent(CAN_NODE_ID_LED, 0x2001, 0, true);
+    EXPECT_EQ(can_write_llc(&si_, false, 1), ERR_CAN_TIMEOUT);
+    EXPECT_TRUE(sim().object(CAN_NODE_ID_LED, 0x2001, 0) == (bytes{0, 0}));
+}
+
 // Procedures, in virtual time.
 TEST_F(CanNodes, DmiResetPollsTenTimesFiftyMillisecondsApart) {
-    sim().set_object(48, 0x2000, 0, {1});
+    sim().set_dmi_ready_after(11);
     EXPECT_EQ(can_dmi_reset(), ERR_HW_FAIL);
     EXPECT_EQ(clock_.monotonic_ms(), 500);
     const auto log = sim().sdo_log();
@@ -409,7 +440,7 @@ TEST_F(CanNodes, DmiResetPollsTenTimesFiftyMillisecondsApart) {
 }
 
 TEST_F(CanNodes, NdwHomeFailedStopsAtOnceWithStatusSixteen) {
-    sim().set_object(64, 0x2021, 0, {0x10});
+    sim().set_homing(0, 0, true);
     EXPECT_EQ(can_home_ndw(&si_, true, 10000), ERR_CAN_NDW_HOME_ERROR);
     EXPECT_EQ(out_.text(), "can_home_ndw: llcHomeStatus=16\n");
     EXPECT_EQ(clock_.monotonic_ms(), 100);
@@ -420,16 +451,50 @@ TEST_F(CanNodes, NdwHomeFailedStopsAtOnceWithStatusSixteen) {
 }
 
 TEST_F(CanNodes, NdwHomeSearchTimesOut) {
-    sim().set_object(64, 0x2021, 0, {0x08});
+    sim().set_homing(100000, 0, false);
     EXPECT_EQ(can_home_ndw(&si_, true, 1000), ERR_CAN_NDW_HOME_ERROR);
     EXPECT_EQ(out_.text(), "can_home_ndw: timeout waiting for home search, time=1000 ms\n");
     EXPECT_EQ(sim().sdo_log().size(), 11u);
 }
 
+TEST_F(CanNodes, DmiBecomesReadyAtTheChosenPoll) {
+    sim().set_dmi_ready_after(10);
+    EXPECT_EQ(can_dmi_reset(), 0);
+    EXPECT_EQ(clock_.monotonic_ms(), 500);
+    EXPECT_EQ(sim().sdo_log().size(), 11u);
+}
+
+TEST_F(CanNodes, NdwHomesInTimeAndTimesOutOnALongMove) {
+    sim().set_homing(1000, 700, false);
+    EXPECT_EQ(can_home_ndw(&si_, true, 10000), 0);
+    EXPECT_EQ(clock_.monotonic_ms(), 1700);
+    // 1 control write, then one status read every 100 ms until stopped.
+    EXPECT_EQ(sim().sdo_log().size(), 1u + 17u);
+    EXPECT_EQ(out_.text(), "");
+
+    // Found in time but the move outlasts the limit.
+    sim().reset_log();
+    sim().set_homing(200, 5000, false);
+    EXPECT_EQ(can_home_ndw(&si_, true, 1000), ERR_CAN_NDW_HOME_ERROR);
+    EXPECT_EQ(out_.text(), "can_home_ndw: timeout waiting for move to initial position, time=1000 ms\n");
+}
+
+TEST_F(CanNodes, RingSpotMovesToTheTargetAndSkipsWhenThere) {
+    si_.ringSpot = 1;
+    sim().set_move_time(68, 1000);
+    sim().set_object(68, 0x2044, 8, {0x01});  // bit 0x02 clear: nothing to restore
+    EXPECT_EQ(can_rs_move(&si_, 1, true), 0);
+    EXPECT_EQ(clock_.monotonic_ms(), 1000);
+    EXPECT_EQ(sim().object(68, 0x2047, 0), (bytes{2}));
+    sim().reset_log();
+    EXPECT_EQ(can_rs_move(&si_, 1, true), 0);
+    EXPECT_EQ(sim().sdo_log().size(), 1u);  // the position read alone
+}
+
 TEST_F(CanNodes, RingSpotMoveRestoresKeypressOnEveryPath) {
     si_.ringSpot = 1;
     sim().set_object(68, 0x2044, 8, {0x03});
-    sim().set_object(68, 0x2021, 0, {0x02});  // never stops
+    sim().set_move_time(68, 1000000);  // stops long after the last poll
     EXPECT_EQ(can_rs_move(&si_, 1, true), ERR_RS_TIMEOUT);
     EXPECT_EQ(clock_.monotonic_ms(), 500 * 250);
     EXPECT_EQ(sim().object(68, 0x2044, 8), (bytes{0x03}));
@@ -448,7 +513,7 @@ TEST_F(CanNodes, RingSpotMoveRestoresKeypressOnEveryPath) {
 }
 
 TEST_F(CanNodes, AuxMotorStartGivesUpAfterTwentyOneReads) {
-    sim().set_object(66, 0x2021, 0, {0x02});
+    sim().set_move_time(66, 21 * 250 + 1);
     EXPECT_EQ(can_aux_motor_start(&si_, 0), ERR_AV_TIMEOUT);
     EXPECT_EQ(clock_.monotonic_ms(), 21 * 250);
     EXPECT_EQ(sim().object(66, 0x2034, 0), (bytes{0x0C, 0xFE}));
@@ -472,6 +537,56 @@ TEST_F(CanNodes, EncodedZoomNeedsFirmwareFourThree) {
     EXPECT_EQ(tarn_enc_zoom_set_backlash(&si_), ERR_TARN_ENC_ZOOM_FIRMWARE_VERSION_OLD);
     EXPECT_EQ(out_.text(), "Tarn encoded zoom firmware version 4.2 is old; version 4.3 or later is required\n");
     si_.encZoom = nullptr;
+}
+
+// The ramp-slot code's side of can_start_ramp, as a test stands it in.
+struct fake_ramps {
+    static inline int32_t slot = 2;
+    static inline int64_t started_at = -1;
+    static int32_t lookup(const sysInfo*, int32_t index, int32_t* s, bool* before) {
+        if (index != 5) return ERR_INVALID_RAMP_INDEX;
+        *s = slot;
+        *before = false;
+        return 0;
+    }
+    static void mark(const sysInfo*, int32_t, int64_t when) { started_at = when; }
+};
+
+TEST_F(CanNodes, StartRampSelectsChecksAndStartsOnTheRampGenerator) {
+    EXPECT_EQ(can_start_ramp(&si_, 5), ERR_NO_RAMP_INFO);
+    const can_ramp_hooks hooks{&fake_ramps::lookup, nullptr, &fake_ramps::mark};
+    can_set_ramp_hooks(&hooks);
+    fake_ramps::started_at = -1;
+    clock_.sleep_ms(30);
+
+    EXPECT_EQ(can_start_ramp(&si_, 5), ERR_INVALID_RAMP_INDEX);  // slot 2 holds no valid ramp
+    sim().set_object(127, 0x2005, 1, {1});
+    sim().set_object(127, 0x2000, 0, {1});
+    out_.clear();
+    EXPECT_EQ(can_start_ramp(&si_, 5), ERR_RAMP_BUSY);
+    EXPECT_EQ(out_.text(), "can_start_ramp/pztramp: cannot start ramp, status = 1\n");
+    sim().set_object(127, 0x2000, 0, {0});
+    sim().reset_log();
+    EXPECT_EQ(can_start_ramp(&si_, 5), 0);
+    const auto log = sim().sdo_log();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].index, 0x2001);
+    EXPECT_EQ(log[0].bytes, (bytes{2}));
+    EXPECT_EQ(log[1].index, 0x2005);
+    EXPECT_EQ(log[1].subindex, 1);
+    EXPECT_EQ(log[2].index, 0x2000);
+    EXPECT_FALSE(log[2].write);
+    EXPECT_TRUE(log[3].write);
+    EXPECT_EQ(log[3].bytes, (bytes{1}));
+    EXPECT_EQ(fake_ramps::started_at, 30);
+
+    state().required.triple_pzt = true;  // the PZT node takes over
+    sim().set_object(62, 0x2005, 1, {1});
+    sim().reset_log();
+    EXPECT_EQ(can_start_ramp(&si_, 5), 0);
+    for (const auto& r : sim().sdo_log())
+        EXPECT_EQ(r.node, CAN_NODE_ID_TRIPLEPZT);
+    can_set_ramp_hooks(nullptr);
 }
 
 }  // namespace
