@@ -10,6 +10,7 @@
 #include "can/can_sdo.h"
 #include "can/nodes/node_access.h"
 #include "common/error_codes.h"
+#include "common/errors.h"
 #include "common/hooks.h"
 #include "common/msg.h"
 #include "common/timeutil.h"
@@ -467,6 +468,18 @@ int32_t can_write_llc_fwdvlt(const sysInfo* si, int32_t voltage) {
 }
 int32_t can_write_llc_pwmfreq(const sysInfo* si, int32_t frequency) {
     return checked_write<int32_t>(si, llc_pwmfreq, frequency);
+}
+
+int32_t can_set_llc_range(const sysInfo* si, int32_t range, int32_t light_source) {
+    int32_t limit = 1000, voltage = 4500;
+    if (si && (range == 0 || range == 1) && (light_source == 0 || light_source == 1)) {
+        limit = si->llc.avgCurLimit[2 * range + light_source];
+        voltage = si->llc.fwdVoltage[2 * range + light_source];
+    }
+    int32_t err = limit ? can_write_llc_avgcurlmt(si, limit) : 0;
+    if (!err && voltage) err = can_write_llc_fwdvlt(si, voltage);
+    if (err) u_sink("%s failed: %s\n", "can_set_llc_range", error_name(err));
+    return err;
 }
 
 // Dual brush motor.

@@ -134,6 +134,12 @@ int32_t can_write_llc_avgcurlmt(const sysInfo* si, int32_t limit);
 int32_t can_write_llc_fwdvlt(const sysInfo* si, int32_t voltage);
 int32_t can_write_llc_pwmfreq(const sysInfo* si, int32_t frequency);
 
+// Sets the LED's current limit and forward voltage for light-level range 0 or 1 from
+// the calibration's AvgCurLimit and FwdVoltage pairs (first or second pair, the value
+// of light source 0 or 1 within it); any other range writes 1000 and 4500. Zero values
+// are not written. Failure prints "can_set_llc_range failed: <name>".
+int32_t can_set_llc_range(const sysInfo* si, int32_t range, int32_t light_source);
+
 // Dual brush motor (node 63): ERR_CAN_SDO_BRMOTOR_ERROR.
 int32_t can_read_turret_status(const sysInfo* si, uint8_t* status);
 int32_t can_read_turret(const sysInfo* si, uint8_t* position);

@@ -368,6 +368,32 @@ TEST_F(CanNodes, ZoomCodesDecodeByProduct) {
     EXPECT_EQ(can_read_zoom(&si_, &pos), ERR_ZOOM_NOT_AVAILABLE);
 }
 
+TEST_F(CanNodes, LlcRangeWritesTheChosenPairOrTheDefaults) {
+    si_.llc.avgCurLimit[0] = 100;
+    si_.llc.avgCurLimit[3] = 400;
+    si_.llc.fwdVoltage[3] = 4000;
+    EXPECT_EQ(can_set_llc_range(&si_, 1, 1), 0);
+    auto log = sim().sdo_log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].index, 0x2002);
+    EXPECT_EQ(log[0].bytes, (bytes{0x90, 0x01}));
+    EXPECT_EQ(log[1].index, 0x2004);
+    EXPECT_EQ(log[1].bytes, (bytes{0xA0, 0x0F}));
+    sim().reset_log();
+    EXPECT_EQ(can_set_llc_range(&si_, 0, 0), 0);  // a zero voltage is not written
+    EXPECT_EQ(sim().sdo_log().size(), 1u);
+    sim().reset_log();
+    EXPECT_EQ(can_set_llc_range(&si_, 7, 0), 0);
+    log = sim().sdo_log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].bytes, (bytes{0xE8, 0x03}));
+    EXPECT_EQ(log[1].bytes, (bytes{0x94, 0x11}));
+    sim().set_sdo_abort(CAN_NODE_ID_LED, 0x2002, 0, 0x08000000);
+    out_.clear();
+    EXPECT_EQ(can_set_llc_range(&si_, 7, 0), ERR_CAN_SDO_LED_ERROR);
+    EXPECT_NE(out_.text().find("can_set_llc_range failed: ERR_CAN_SDO_LED_ERROR\n"), std::string::npos);
+}
+
 TEST_F(CanNodes, FrameGrabberTriggerIsOneByteUpToFirmwareOneEleven) {
     cfg_.fw_major = 1;
     cfg_.fw_minor = 11;
