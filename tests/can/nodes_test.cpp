@@ -11,6 +11,7 @@
 #include "can/nodes/can_nodes.h"
 #include "can/nodes/node_table.h"
 #include "common/error_codes.h"
+#include "common/hooks.h"
 #include "tests/can/can_fixture.h"
 
 namespace mf::test {
@@ -503,6 +504,34 @@ TEST_F(CanNodes, NdwHomesInTimeAndTimesOutOnALongMove) {
     sim().set_homing(200, 5000, false);
     EXPECT_EQ(can_home_ndw(&si_, true, 1000), ERR_CAN_NDW_HOME_ERROR);
     EXPECT_EQ(out_.text(), "can_home_ndw: timeout waiting for move to initial position, time=1000 ms\n");
+}
+
+// The PDO form reads no status: what the ND wheel PDOs decode is what it sees. The
+// idle hook after each wait stands in for the PDOs' arrival.
+struct ndw_pdos {
+    static inline int idles = 0;
+    static void idle() {
+        ++idles;
+        can_pdo_decoding d = can_get_pdo_decoding();
+        if (idles == 3) {
+            d.ndw_home_status = 0x00;
+            d.ndw_moving = 0x02;
+        } else if (idles == 6) {
+            d.ndw_moving = 0x00;
+        }
+        can_set_pdo_decoding(d);
+    }
+};
+
+TEST_F(CanNodes, NdwHomesByPdosWithoutStatusReads) {
+    ndw_pdos::idles = 0;
+    u_set_idle_hook(&ndw_pdos::idle);
+    EXPECT_EQ(can_home_ndw(&si_, false, 10000), 0);
+    u_set_idle_hook(nullptr);
+    EXPECT_EQ(ndw_pdos::idles, 6);
+    EXPECT_EQ(clock_.monotonic_ms(), 600);
+    ASSERT_EQ(sim().sdo_log().size(), 1u);
+    EXPECT_EQ(sim().sdo_log()[0].bytes, (bytes{3}));
 }
 
 TEST_F(CanNodes, RingSpotMovesToTheTargetAndSkipsWhenThere) {
