@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "can/can_events.h"
+#include "can/can_sdo.h"
 #include "can/nodes/can_nodes.h"
 #include "can/nodes/node_table.h"
 #include "common/error_codes.h"
 #include "common/hooks.h"
+#include "platform/events.h"
 #include "tests/can/can_fixture.h"
 
 namespace mf::test {
@@ -328,6 +330,34 @@ TEST_F(CanNodes, NodeOperationsReplaceTheGenericCodeWithTheirOwn) {
     EXPECT_EQ(can_read_rs_status(&si_, &v), ERR_CAN_NODE_NOT_AVAIL);
     EXPECT_EQ(out_.text(),
               stamp_at(0) + "can_read_rs_status: CAN Ring-of-Fire and Diffuser Disk node is not available\n");
+}
+
+// The ND wheel level write clears "stopped" for the move it starts, sets it again when
+// the write fails, and counts as use of the instrument only while no light-level
+// control thread exists.
+TEST_F(CanNodes, NdwLevelWriteHandlesStoppedEventAndActivity) {
+    platform::event_handle stopped = platform::event_create(CAN_NDWHEEL_STOPPED_NAME, true, true);
+    platform::event_handle activity = platform::event_create(nullptr, true, false);
+    can_set_sleep_reset_event(activity);
+
+    EXPECT_EQ(can_write_ndw_llcLevel(&si_, true, 0x00FF), 0);
+    EXPECT_EQ(sim().object(64, 0x2028, 0), (bytes{0x00, 0xFF}));
+    EXPECT_FALSE(platform::event_is_set(stopped));
+    EXPECT_TRUE(platform::event_is_set(activity));
+
+    platform::event_reset(activity);
+    can_agc_thread_exists = true;
+    EXPECT_EQ(can_write_ndw_llcLevel(&si_, false, 5), 0);
+    EXPECT_FALSE(platform::event_is_set(activity));
+    can_agc_thread_exists = false;
+
+    sim().set_sdo_abort(64, 0x2028, 0, 0x08000000);
+    EXPECT_EQ(can_write_ndw_llcLevel(&si_, false, 5), ERR_CAN_SDO_NDW_ERROR);
+    EXPECT_TRUE(platform::event_is_set(stopped));
+
+    can_set_sleep_reset_event(nullptr);
+    platform::event_close(activity);
+    platform::event_close(stopped);
 }
 
 TEST_F(CanNodes, CurrentWriteReadsTheMaximumFirstAndStopsWhenItFails) {
