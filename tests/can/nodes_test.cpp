@@ -2,7 +2,12 @@
 // bytes), the range checks that keep the bus untouched, and the procedures' timings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -574,6 +579,42 @@ TEST_F(CanNodes, RingSpotMovesToTheTargetAndSkipsWhenThere) {
     sim().reset_log();
     EXPECT_EQ(can_rs_move(&si_, 1, true), 0);
     EXPECT_EQ(sim().sdo_log().size(), 1u);  // the position read alone
+}
+
+// The whole exchange as text, one transfer a line: "R|W node index/sub bytes [abort]".
+std::string transcript(const std::vector<sim::can_sim::sdo_record>& log) {
+    std::string text;
+    char line[64];
+    for (const auto& r : log) {
+        std::snprintf(line, sizeof line, "%c %d 0x%04X/%d", r.write ? 'W' : 'R', r.node, r.index, r.subindex);
+        text += line;
+        for (uint8_t b : r.bytes) {
+            std::snprintf(line, sizeof line, " %02X", b);
+            text += line;
+        }
+        if (r.abort_code) {
+            std::snprintf(line, sizeof line, " abort %08X", static_cast<unsigned>(r.abort_code));
+            text += line;
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+std::string data_file(const char* name) {
+    std::ifstream in(std::string(MF_CAN_TEST_DATA) + "/" + name, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+TEST_F(CanNodes, RingSpotMoveTranscript) {
+    si_.ringSpot = 1;
+    sim().set_move_time(68, 600);
+    sim().set_object(68, 0x2044, 8, {0x03});
+    EXPECT_EQ(can_rs_move(&si_, 1, true), 0);
+    EXPECT_EQ(clock_.monotonic_ms(), 750);
+    EXPECT_EQ(transcript(sim().sdo_log()), data_file("rs_move.txt"));
 }
 
 TEST_F(CanNodes, RingSpotMoveRestoresKeypressOnEveryPath) {
