@@ -373,6 +373,10 @@ void can_sim::set_pdo_filter(bool on) {
 
 void can_sim::send_pdos(const std::vector<can_pdo>& batch, bool overrun) {
     std::lock_guard<std::mutex> hold(lock_);
+    queue_pdos(batch, overrun);
+}
+
+void can_sim::queue_pdos(const std::vector<can_pdo>& batch, bool overrun) {
     uint32_t accepted = 0;
     for (const can_pdo& p : batch) {
         // No connection, no bus traffic: the host never sees it.
@@ -681,6 +685,25 @@ bool ramp_node(uint8_t node) { return node == 0x7F || node == 0x3E || node == 0x
 
 }  // namespace
 
+void can_sim::tick() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto& [node, info] : nodes_)
+        if (info.present) animate(node, info);
+}
+
+void can_sim::report_ndw_status(node_info& info) {
+    auto o = info.objects.find(key(0x2021, 0));
+    if (o == info.objects.end() || o->second.bytes.empty()) return;
+    const uint8_t status = o->second.bytes[0];
+    if (status == info.reported_status) return;
+    info.reported_status = status;
+    can_pdo p{};
+    p.cob_id = 0x280 + 0x40;  // the focus and ND wheel node's status PDO
+    p.word2 = 1;
+    p.data[0] = status;
+    queue_pdos({p}, false);
+}
+
 void can_sim::animate(uint8_t node, node_info& info) {
     const int64_t now = now_ms_ ? now_ms_() : steady_now_ms();
     auto set = [&](uint16_t index, uint8_t subindex, uint8_t v) {
@@ -709,6 +732,7 @@ void can_sim::animate(uint8_t node, node_info& info) {
             set(0x2021, 0, 0x00);
             info.home_start = -1;
         }
+        report_ndw_status(info);
     }
     if (ramp_node(node) && info.ramp_until >= 0 && now >= info.ramp_until) {
         set(0x2000, 0, 0);
@@ -740,6 +764,7 @@ void can_sim::react(uint8_t node, node_info& info, uint16_t index, uint8_t subin
     } else if (node == 0x40 && index == 0x2020 && subindex == 0 && value(0x2020, 0) == 3) {
         info.home_start = now;
         set(0x2021, 0, 0x08);
+        report_ndw_status(info);
     } else if (ramp_node(node) && index >= 0x2003 && index <= 0x2006 && subindex == 5) {
         set(index, 1, 1);  // a loaded table makes the slot valid
     } else if (ramp_node(node) && index == 0x2000 && subindex == 0) {

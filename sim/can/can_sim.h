@@ -77,7 +77,11 @@ public:
     // The focus and ND wheel node's homing (3 written to motor 2 control): status 0x08
     // (searching) for search_ms, then 0x10 (home failed, for good) or 0x02 (home found,
     // moving to the initial position) for move_ms, then 0 (stopped).
+    // Each change of status is also sent as the node's status PDO (COB-ID 0x2C0).
     void set_homing(int64_t search_ms, int64_t move_ms, bool fails);
+    // Brings every node up to the current time (a bus access does so for its node),
+    // sending the PDOs of any change.
+    void tick();
     // How long a started ramp runs on a ramp generator or PZT node (status 1 meanwhile).
     void set_ramp_duration(uint8_t node, int64_t ms);
     // After a DMI reset the ready flags keep bit 0 until the poll-th read of them.
@@ -154,7 +158,10 @@ private:
         int64_t ramp_ms = 100;
         int64_t ramp_until = -1;
         int dmi_polls_left = 0;
+        int reported_status = -1;  // the ND wheel status last sent as a PDO
     };
+    void report_ndw_status(node_info& info);                           // lock_ held
+    void queue_pdos(const std::vector<can_pdo>& batch, bool overrun);  // lock_ held
     // Brings a node's status objects up to the current time. Called with lock_ held.
     void animate(uint8_t node, node_info& info);
     // What a node does on a write it accepted. Called with lock_ held.

@@ -569,6 +569,40 @@ TEST_F(CanNodes, NdwHomesByPdosWithoutStatusReads) {
     EXPECT_EQ(sim().sdo_log()[0].bytes, (bytes{3}));
 }
 
+// The virtual node's own status PDOs drive the PDO form of homing: the node sends a
+// PDO at each change, delivered on the simulator's thread, decoded by
+// can_process_events.
+struct ndw_tick {
+    static void idle() {
+        sim::can_sim::instance().tick();
+        sim::can_sim::instance().flush();
+    }
+};
+
+TEST_F(CanNodes, NdwHomesOnTheVirtualNodesPdos) {
+    can_clear_event_queues();
+    ASSERT_EQ(CanCreateSyncObjects(), 0);
+    sim().set_pdo_filter(false);
+    ASSERT_EQ(sim().CAN_RegisterEvents(&ReceivePdoHandler, &ReceiveEmcyHandler), CAN_OK);
+    sim().set_homing(300, 400, false);
+    u_set_idle_hook(&ndw_tick::idle);
+    EXPECT_EQ(can_home_ndw(&si_, false, 10000), 0);
+    u_set_idle_hook(nullptr);
+    EXPECT_EQ(clock_.monotonic_ms(), 700);
+    EXPECT_EQ(sim().sdo_log().size(), 1u);
+
+    // A failed home shows in the PDO as well.
+    sim().set_homing(200, 0, true);
+    u_set_idle_hook(&ndw_tick::idle);
+    out_.clear();
+    EXPECT_EQ(can_home_ndw(&si_, false, 10000), ERR_CAN_NDW_HOME_ERROR);
+    u_set_idle_hook(nullptr);
+    EXPECT_EQ(out_.text(), "can_home_ndw: llcHomeStatus=16\n");
+    sim().reset();
+    can_clear_event_queues();
+    can_events_free_resources();
+}
+
 TEST_F(CanNodes, RingSpotMovesToTheTargetAndSkipsWhenThere) {
     si_.ringSpot = 1;
     sim().set_move_time(68, 1000);
