@@ -26,6 +26,10 @@ std::FILE* open_file(const std::u16string& path, const char* mode);
 bool remove_file(const std::string& path);
 // Size in bytes, or -1.
 int64_t file_size(const std::string& path);
+// Last modification time in the system's finest units (nanoseconds on POSIX, 100 ns
+// on Windows), or -1 when
+// the file cannot be queried. Only compared for equality (has the file changed).
+int64_t file_mtime(const std::string& path);
 // Size in bytes of the file behind an open stream (64-bit on every system), or -1.
 int64_t stream_size(std::FILE* stream);
 

@@ -52,6 +52,12 @@ int64_t file_size(const std::string& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
+int64_t file_mtime(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 int64_t stream_size(std::FILE* stream) {
     struct stat st {};
     if (stream == nullptr || ::fstat(::fileno(stream), &st) != 0) return -1;

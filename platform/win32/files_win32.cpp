@@ -65,6 +65,13 @@ int64_t file_size(const std::string& path) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+int64_t file_mtime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    // 100 ns units since 1601 (in nanoseconds it would not fit 63 bits).
+    return (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
 int64_t stream_size(std::FILE* stream) {
     if (stream == nullptr) return -1;
     LARGE_INTEGER size;

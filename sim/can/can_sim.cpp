@@ -1,6 +1,7 @@
 #include "sim/can/can_sim.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace mf::sim {
@@ -50,6 +51,49 @@ void can_sim::reset() {
     registered_.clear();
     filter_ = true;
     dropped_ = 0;
+    now_ms_ = nullptr;
+    search_ms_ = home_move_ms_ = 500;
+    home_fails_ = false;
+    dmi_ready_after_ = 1;
+}
+
+void can_sim::set_time_source(int64_t (*now_ms)()) {
+    std::lock_guard<std::mutex> hold(lock_);
+    now_ms_ = now_ms;
+}
+
+void can_sim::set_move_time(uint8_t node, int64_t ms) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto n = nodes_.find(node);
+    if (n != nodes_.end()) n->second.move_ms = ms;
+}
+
+void can_sim::set_homing(int64_t search_ms, int64_t move_ms, bool fails) {
+    std::lock_guard<std::mutex> hold(lock_);
+    search_ms_ = search_ms;
+    home_move_ms_ = move_ms;
+    home_fails_ = fails;
+}
+
+void can_sim::set_ramp_duration(uint8_t node, int64_t ms) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto n = nodes_.find(node);
+    if (n != nodes_.end()) n->second.ramp_ms = ms;
+}
+
+void can_sim::set_dmi_ready_after(int polls) {
+    std::lock_guard<std::mutex> hold(lock_);
+    dmi_ready_after_ = polls;
+}
+
+void can_sim::set_sdo_silent(uint8_t node, uint16_t index, uint8_t subindex, bool silent) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto n = nodes_.find(node);
+    if (n == nodes_.end()) return;
+    if (silent)
+        n->second.silent.insert(key(index, subindex));
+    else
+        n->second.silent.erase(key(index, subindex));
 }
 
 void can_sim::add_bridge(const uint8_t ip[4], const uint8_t mac[6], int visible_from) {
@@ -329,6 +373,10 @@ void can_sim::set_pdo_filter(bool on) {
 
 void can_sim::send_pdos(const std::vector<can_pdo>& batch, bool overrun) {
     std::lock_guard<std::mutex> hold(lock_);
+    queue_pdos(batch, overrun);
+}
+
+void can_sim::queue_pdos(const std::vector<can_pdo>& batch, bool overrun) {
     uint32_t accepted = 0;
     for (const can_pdo& p : batch) {
         // No connection, no bus traffic: the host never sees it.
@@ -426,6 +474,11 @@ void can_sim::deliver() {
     }
     delivering_ = false;
     idle_.notify_all();
+}
+
+void can_sim::reset_log() {
+    std::lock_guard<std::mutex> hold(lock_);
+    sdo_log_.clear();
 }
 
 std::vector<can_sim::sdo_record> can_sim::sdo_log() const {
@@ -586,6 +639,8 @@ int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex,
     auto n = nodes_.find(node);
     if (n == nodes_.end() || !n->second.present) return status_timeout;
     node_info& info = n->second;
+    if (info.silent.count(key(index, subindex))) return status_timeout;
+    animate(node, info);
     result->unused = 0;
     const auto* bytes = static_cast<const uint8_t*>(data);
     sdo_record record{node, index, subindex, write, {}, 0};
@@ -607,12 +662,121 @@ int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex,
         const bool fits = object.capacity ? size <= object.capacity : size == object.bytes.size();
         if (!fits) return answer(abort_length);
         object.bytes.assign(bytes, bytes + size);
+        react(node, info, index, subindex);
         return answer(0);
     }
     if (object.bytes.size() > size) return status_too_small;
+    if (node == 0x30 && index == 0x2000 && info.dmi_polls_left > 0 && --info.dmi_polls_left == 0)
+        object.bytes[0] &= 0xFE;
     std::memcpy(data, object.bytes.data(), object.bytes.size());
     record.bytes = object.bytes;
     return answer(0);
+}
+
+namespace {
+
+int64_t steady_now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool ramp_node(uint8_t node) { return node == 0x7F || node == 0x3E || node == 0x34; }
+
+}  // namespace
+
+void can_sim::tick() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto& [node, info] : nodes_)
+        if (info.present) animate(node, info);
+}
+
+void can_sim::report_ndw_status(node_info& info) {
+    auto o = info.objects.find(key(0x2021, 0));
+    if (o == info.objects.end() || o->second.bytes.empty()) return;
+    const uint8_t status = o->second.bytes[0];
+    if (status == info.reported_status) return;
+    info.reported_status = status;
+    can_pdo p{};
+    p.cob_id = 0x280 + 0x40;  // the focus and ND wheel node's status PDO
+    p.word2 = 1;
+    p.data[0] = status;
+    queue_pdos({p}, false);
+}
+
+void can_sim::animate(uint8_t node, node_info& info) {
+    const int64_t now = now_ms_ ? now_ms_() : steady_now_ms();
+    auto set = [&](uint16_t index, uint8_t subindex, uint8_t v) {
+        auto o = info.objects.find(key(index, subindex));
+        if (o != info.objects.end() && !o->second.bytes.empty()) o->second.bytes[0] = v;
+    };
+    if (info.move_until >= 0) {
+        if (now < info.move_until) {
+            set(0x2021, 0, 0x02);
+        } else {
+            set(0x2021, 0, 0x00);
+            set(0x2047, 0, info.move_position);
+            info.move_until = -1;
+        }
+    }
+    if (node == 0x40 && info.home_start >= 0) {
+        const int64_t t = now - info.home_start;
+        if (t < search_ms_) {
+            set(0x2021, 0, 0x08);
+        } else if (home_fails_) {
+            set(0x2021, 0, 0x10);
+            info.home_start = -1;
+        } else if (t < search_ms_ + home_move_ms_) {
+            set(0x2021, 0, 0x02);
+        } else {
+            set(0x2021, 0, 0x00);
+            info.home_start = -1;
+        }
+        report_ndw_status(info);
+    }
+    if (ramp_node(node) && info.ramp_until >= 0 && now >= info.ramp_until) {
+        set(0x2000, 0, 0);
+        info.ramp_until = -1;
+    }
+}
+
+void can_sim::react(uint8_t node, node_info& info, uint16_t index, uint8_t subindex) {
+    const int64_t now = now_ms_ ? now_ms_() : steady_now_ms();
+    auto value = [&](uint16_t i, uint8_t s) -> int32_t {
+        auto o = info.objects.find(key(i, s));
+        if (o == info.objects.end() || o->second.bytes.empty()) return 0;
+        int32_t v = 0;
+        for (size_t k = o->second.bytes.size(); k-- > 0;)
+            v = (v << 8) | o->second.bytes[k];
+        if (o->second.bytes.size() == 2) v = static_cast<int16_t>(v);
+        return v;
+    };
+    auto set = [&](uint16_t i, uint8_t s, uint8_t v) {
+        auto o = info.objects.find(key(i, s));
+        if (o != info.objects.end() && !o->second.bytes.empty()) o->second.bytes[0] = v;
+    };
+    const bool motor = node == 0x40 || node == 0x42 || node == 0x44 || node == 0x46;
+    if (motor && index == 0x2034 && subindex == 0) {
+        const int32_t current = value(0x2034, 0);
+        info.move_until = now + info.move_ms;
+        info.move_position = current > 0 ? 1 : current < 0 ? 2 : value(0x2047, 0) & 0xFF;
+        set(0x2021, 0, 0x02);
+    } else if (node == 0x40 && index == 0x2020 && subindex == 0 && value(0x2020, 0) == 3) {
+        info.home_start = now;
+        set(0x2021, 0, 0x08);
+        report_ndw_status(info);
+    } else if (ramp_node(node) && index >= 0x2003 && index <= 0x2006 && subindex == 5) {
+        set(index, 1, 1);  // a loaded table makes the slot valid
+    } else if (ramp_node(node) && index == 0x2000 && subindex == 0) {
+        const int32_t slot = value(0x2001, 0);
+        if (value(0x2000, 0) == 1 && slot >= 0 && slot < 4 && value(static_cast<uint16_t>(0x2003 + slot), 1)) {
+            info.ramp_until = now + info.ramp_ms;
+        } else {
+            set(0x2000, 0, 0);
+        }
+    } else if (node == 0x30 && index == 0x2100 && subindex == 0 && value(0x2100, 0) == static_cast<int16_t>(0x8000)) {
+        set(0x2000, 0, 1);
+        info.dmi_polls_left = dmi_ready_after_;
+    }
 }
 
 int32_t can_sim::CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,

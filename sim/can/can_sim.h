@@ -66,6 +66,29 @@ public:
     // Transfers to the object are refused with this abort code; 0 accepts them again.
     void set_sdo_abort(uint8_t node, uint16_t index, uint8_t subindex, uint32_t abort_code);
 
+    // Behaviour over time. The nodes read time through this source (milliseconds);
+    // tests hand it the platform clock so that moves run in virtual time. Default: a
+    // steady clock.
+    void set_time_source(int64_t (*now_ms)());
+    // How long a motor move (ring/spot, auxiliary, zoom: a write of motor 2's current)
+    // lasts; meanwhile the status has bit 0x02 and afterwards the position is 1 for a
+    // positive current, 2 for a negative one.
+    void set_move_time(uint8_t node, int64_t ms);  // an added node only; so below
+    // The focus and ND wheel node's homing (3 written to motor 2 control): status 0x08
+    // (searching) for search_ms, then 0x10 (home failed, for good) or 0x02 (home found,
+    // moving to the initial position) for move_ms, then 0 (stopped).
+    // Each change of status is also sent as the node's status PDO (COB-ID 0x2C0).
+    void set_homing(int64_t search_ms, int64_t move_ms, bool fails);
+    // Brings every node up to the current time (a bus access does so for its node),
+    // sending the PDOs of any change.
+    void tick();
+    // How long a started ramp runs on a ramp generator or PZT node (status 1 meanwhile).
+    void set_ramp_duration(uint8_t node, int64_t ms);
+    // After a DMI reset the ready flags keep bit 0 until the poll-th read of them.
+    void set_dmi_ready_after(int polls);
+    // Transfers to the object get no answer (the library times out).
+    void set_sdo_silent(uint8_t node, uint16_t index, uint8_t subindex, bool silent);
+
     // The next `times` calls of the operation (-1: every call) after `skip` good ones
     // return `status` without doing anything (for CAN_EnumerateBridges: the count;
     // for CAN_GetPDO: the PDO is lost).
@@ -92,6 +115,8 @@ public:
     };
     // Every SDO transfer that reached a present node, in order.
     std::vector<sdo_record> sdo_log() const;
+    // Forgets the transfers logged so far.
+    void reset_log();
     std::vector<uint32_t> registered_pdos() const;
     bool handlers_registered() const;
     bool connected() const;
@@ -124,7 +149,23 @@ private:
         int polls = 0;
         std::map<uint32_t, object_entry> objects;
         std::map<uint32_t, uint32_t> aborts;
+        std::set<uint32_t> silent;
+        // Behaviour over time.
+        int64_t move_ms = 1000;
+        int64_t move_until = -1;
+        uint8_t move_position = 0;
+        int64_t home_start = -1;
+        int64_t ramp_ms = 100;
+        int64_t ramp_until = -1;
+        int dmi_polls_left = 0;
+        int reported_status = -1;  // the ND wheel status last sent as a PDO
     };
+    void report_ndw_status(node_info& info);                           // lock_ held
+    void queue_pdos(const std::vector<can_pdo>& batch, bool overrun);  // lock_ held
+    // Brings a node's status objects up to the current time. Called with lock_ held.
+    void animate(uint8_t node, node_info& info);
+    // What a node does on a write it accepted. Called with lock_ held.
+    void react(uint8_t node, node_info& info, uint16_t index, uint8_t subindex);
     struct bridge_info {
         can_bridge_entry entry;
         int visible_from;
@@ -182,6 +223,10 @@ private:
     std::set<uint32_t> registered_;
     bool filter_ = true;
     uint64_t dropped_ = 0;
+    int64_t (*now_ms_)() = nullptr;
+    int64_t search_ms_ = 500, home_move_ms_ = 500;
+    bool home_fails_ = false;
+    int dmi_ready_after_ = 1;
 };
 
 // The 17 operations of the process's virtual instrument as free functions, with the
