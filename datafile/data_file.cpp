@@ -245,6 +245,19 @@ void terminate_texts(data_header* h) {
 
 }  // namespace
 
+int32_t read_data_file_header(std::FILE* file, unsigned char* image, int* format, int32_t* header_size) {
+    if (std::fread(image, 1, 10, file) != 10) return ERR_NOT_A_DATA_FILE;
+    const uint32_t magic = load_be32(image);
+    *format = static_cast<int16_t>(load_be16(image + 4));
+    *header_size = static_cast<int32_t>(load_be32(image + 6));
+    if (magic != data_file_magic1 && magic != data_file_magic2 && magic != data_file_magic3) return ERR_NOT_A_DATA_FILE;
+    const int expected_format = magic == data_file_magic1 ? 1 : magic == data_file_magic2 ? 2 : 3;
+    if (*format != expected_format ||
+        *header_size != static_cast<int32_t>(*format == 3 ? long_header_size : short_header_size))
+        return ERR_CORRUPT_DATA_FILE;
+    return read_exact(file, image + 10, static_cast<size_t>(*header_size - 10));
+}
+
 int32_t read_data_file(const char* path, sw_info* sw, data_header* header, intensity_array* intensity,
                        data_array* phase) {
     std::unique_ptr<std::FILE, FileCloser> file(u_fopen(path, "rb"));
@@ -252,15 +265,9 @@ int32_t read_data_file(const char* path, sw_info* sw, data_header* header, inten
     auto image = std::make_unique<HeaderImage>();
     image->fill(0);
     unsigned char* p = image->data();
-    if (std::fread(p, 1, 10, file.get()) != 10) return ERR_NOT_A_DATA_FILE;
-    const uint32_t magic = load_be32(p);
-    const int format = static_cast<int16_t>(load_be16(p + 4));
-    const int32_t header_size = static_cast<int32_t>(load_be32(p + 6));
-    if (magic != data_file_magic1 && magic != data_file_magic2 && magic != data_file_magic3) return ERR_NOT_A_DATA_FILE;
-    const int expected_format = magic == data_file_magic1 ? 1 : magic == data_file_magic2 ? 2 : 3;
-    if (format != expected_format || header_size != (format == 3 ? long_header_size : short_header_size))
-        return ERR_CORRUPT_DATA_FILE;
-    if (int32_t status = read_exact(file.get(), p + 10, static_cast<size_t>(header_size - 10))) return status;
+    int format = 0;
+    int32_t header_size = 0;
+    if (int32_t status = read_data_file_header(file.get(), p, &format, &header_size)) return status;
 
     intensity_array in{};
     in.origin_x = static_cast<int16_t>(load_be16(p + 48));

@@ -44,16 +44,9 @@ int32_t data_file_reader::open(const char* path) {
 
     std::array<unsigned char, long_header_size> image{};
     unsigned char* p = image.data();
-    if (std::fread(p, 1, 10, file.get()) != 10) return ERR_NOT_A_DATA_FILE;
-    const uint32_t magic = load_be32(p);
-    const int format = static_cast<int16_t>(load_be16(p + 4));
-    const int32_t header_size = static_cast<int32_t>(load_be32(p + 6));
-    if (magic != data_file_magic1 && magic != data_file_magic2 && magic != data_file_magic3) return ERR_NOT_A_DATA_FILE;
-    const int expected_format = magic == data_file_magic1 ? 1 : magic == data_file_magic2 ? 2 : 3;
-    if (format != expected_format || header_size != (format == 3 ? long_header_size : short_header_size))
-        return ERR_CORRUPT_DATA_FILE;
-    const size_t rest = static_cast<size_t>(header_size - 10);
-    if (std::fread(p + 10, 1, rest, file.get()) != rest) return ERR_PREMATURE_EOF;
+    int format = 0;
+    int32_t header_size = 0;
+    if (int32_t status = read_data_file_header(file.get(), p, &format, &header_size)) return status;
 
     data_file_layout l;
     l.format = format;

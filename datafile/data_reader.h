@@ -27,6 +27,12 @@ struct data_file_layout {
 // 76, big-endian) into the record in the machine's order.
 void data_header_from_file(const unsigned char* record_bytes, data_header* header);
 
+// Reads and checks the start of a data file into image (room for the long
+// header): the magic number, the format it names and its header size, then the
+// rest of the header. 0, ERR_NOT_A_DATA_FILE, ERR_CORRUPT_DATA_FILE or
+// ERR_PREMATURE_EOF.
+int32_t read_data_file_header(std::FILE* file, unsigned char* image, int* format, int32_t* header_size);
+
 // A data file open for reading rows. Not for concurrent use.
 class data_file_reader {
 public:
