@@ -97,7 +97,10 @@ void event_close(event_handle e) {
     delete e;
 }
 
+// A missing event (one that was never created, or could not be) is no event:
+// setting or resetting it does nothing, it is never set, and a wait on it fails.
 void event_set(event_handle e) {
+    if (!e) return;
     {
         std::lock_guard<std::mutex> hold(e->lock);
         e->set = true;
@@ -109,11 +112,13 @@ void event_set(event_handle e) {
 }
 
 void event_reset(event_handle e) {
+    if (!e) return;
     std::lock_guard<std::mutex> hold(e->lock);
     e->set = false;
 }
 
 bool event_wait(event_handle e, int64_t timeout_ms) {
+    if (!e) return false;
     // The waiter's own reference: another thread may close the last handle while
     // this one waits, and the event must outlive the wait.
     retain(e);
@@ -132,6 +137,7 @@ bool event_wait(event_handle e, int64_t timeout_ms) {
 }
 
 bool event_is_set(event_handle e) {
+    if (!e) return false;
     std::lock_guard<std::mutex> hold(e->lock);
     return e->set;
 }

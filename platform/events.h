@@ -27,6 +27,8 @@ event_handle event_duplicate(event_handle e);
 // ignored.
 void event_close(event_handle e);
 
+// A null handle (an event never created) is no event: set and reset do nothing,
+// it is never set, and a wait on it fails at once.
 void event_set(event_handle e);
 void event_reset(event_handle e);
 // Waits until the event is set (an automatic-reset event is cleared again by the

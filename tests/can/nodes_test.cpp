@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <cstring>
 #include <functional>
@@ -747,6 +748,108 @@ TEST_F(CanNodes, StartRampSelectsChecksAndStartsOnTheRampGenerator) {
     for (const auto& r : sim().sdo_log())
         EXPECT_EQ(r.node, CAN_NODE_ID_TRIPLEPZT);
     can_set_ramp_hooks(nullptr);
+}
+
+// The operations built on the generic motor rows with a fixed node are checked
+// against the second, independent transcription of the node objects: each row of
+// it for these operations names a transfer the operation makes (node, object,
+// direction and width).
+TEST_F(CanNodes, FixedNodeOperationsMakeTheTransfersTheIndependentListNames) {
+    const std::map<std::string, std::function<int32_t(const sysInfo*)>> ops = {
+        {"can_read_ndw_status",
+         [](auto si) {
+             uint8_t v;
+             return can_read_ndw_status(si, &v);
+         }},
+        {"can_read_ndw_llcLevel",
+         [](auto si) {
+             uint16_t v;
+             return can_read_ndw_llcLevel(si, false, &v);
+         }},
+        {"can_write_ndw_llcLevel", [](auto si) { return can_write_ndw_llcLevel(si, false, 100); }},
+        {"can_write_ndw_control", [](auto si) { return can_write_ndw_control(si, 0); }},
+        {"can_read_focus_keypress_mode",
+         [](auto si) {
+             uint8_t v;
+             return can_read_focus_keypress_mode(si, &v);
+         }},
+        {"can_write_focus_keypress_mode", [](auto si) { return can_write_focus_keypress_mode(si, 1); }},
+        {"can_read_rs_dd_control",
+         [](auto si) {
+             uint8_t v;
+             return can_read_rs_dd_control(si, &v);
+         }},
+        {"can_write_rs_dd_control", [](auto si) { return can_write_rs_dd_control(si, 0); }},
+        {"can_write_rs_dd_mode", [](auto si) { return can_write_rs_dd_mode(si, 1); }},
+        {"can_read_rs_status",
+         [](auto si) {
+             uint8_t v;
+             return can_read_rs_status(si, &v);
+         }},
+        {"can_write_rs_current", [](auto si) { return can_write_rs_current(si, 10); }},
+        {"can_read_rs_maxCurrent",
+         [](auto si) {
+             int16_t v;
+             return can_read_rs_maxCurrent(si, &v);
+         }},
+        {"can_read_rs_position",
+         [](auto si) {
+             uint8_t v;
+             return can_read_rs_position(si, &v);
+         }},
+        {"can_read_rs_keypress_mode",
+         [](auto si) {
+             uint8_t v;
+             return can_read_rs_keypress_mode(si, &v);
+         }},
+        {"can_write_rs_keypress_mode", [](auto si) { return can_write_rs_keypress_mode(si, 1); }},
+        {"can_read_zoom_dd_control",
+         [](auto si) {
+             uint8_t v;
+             return can_read_zoom_dd_control(si, &v);
+         }},
+        {"can_write_zoom_dd_control", [](auto si) { return can_write_zoom_dd_control(si, 0); }},
+        {"can_write_zoom_dd_mode", [](auto si) { return can_write_zoom_dd_mode(si, 1); }},
+        {"can_write_zoom_dd_targetVel", [](auto si) { return can_write_zoom_dd_targetVel(si, 100.0); }},
+        {"can_read_zoom_keypress_mode",
+         [](auto si) {
+             uint8_t v;
+             return can_read_zoom_keypress_mode(si, &v);
+         }},
+        {"can_write_zoom_keypress_mode", [](auto si) { return can_write_zoom_keypress_mode(si, 1); }},
+    };
+    std::ifstream list(std::string(MF_CAN_TEST_DATA) + "/node_objects_independent.csv");
+    ASSERT_TRUE(list) << "node_objects_independent.csv";
+    std::map<std::string, std::vector<sim::can_sim::sdo_record>> made;
+    size_t checked = 0;
+    for (std::string line; std::getline(list, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        for (size_t start = 0;;) {
+            const size_t comma = line.find(',', start);
+            f.push_back(line.substr(start, comma - start));
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+        ASSERT_EQ(f.size(), 7u) << line;
+        const auto op = ops.find(f[0]);
+        if (op == ops.end()) continue;
+        if (!made.count(f[0])) {
+            sim().reset_log();
+            EXPECT_EQ(op->second(&si_), 0) << f[0] << "\n" << out_.text();
+            made[f[0]] = sim().sdo_log();
+        }
+        const auto& log = made[f[0]];
+        const bool found = std::any_of(log.begin(), log.end(), [&](const sim::can_sim::sdo_record& r) {
+            return std::to_string(r.node) == f[1] && r.index == std::stoul(f[2], nullptr, 16) &&
+                   std::to_string(r.subindex) == f[3] && r.write == (f[5] == "write") &&
+                   std::to_string(r.bytes.size()) == f[4] && r.abort_code == 0;
+        });
+        EXPECT_TRUE(found) << line;
+        ++checked;
+    }
+    EXPECT_EQ(made.size(), ops.size()) << "every operation has rows in the list";
+    EXPECT_GE(checked, ops.size());
 }
 
 }  // namespace
