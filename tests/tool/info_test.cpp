@@ -16,6 +16,7 @@
 #include "datafile/grid_file.h"
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/tool/tool_run.h"
 #include "tool/colour_map.h"
 
 #ifdef MF_INFO_PNG
@@ -28,35 +29,10 @@ namespace {
 
 using json = nlohmann::json;
 
-struct ToolRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-    int64_t peak_kb = -1;
-};
+using test::lines;
+using test::ToolRun;
 
-ToolRun run_info(const std::vector<std::string>& args) {
-    test::TempDir streams;
-    std::vector<std::string> command{MAPFORGE_INFO_PROGRAM};
-    command.insert(command.end(), args.begin(), args.end());
-    const platform::process_result result =
-        platform::run_process(command, streams.file("stdout"), streams.file("stderr"));
-    EXPECT_TRUE(result.started) << MAPFORGE_INFO_PROGRAM;
-    return {result.exit_code, test::read_file(streams.file("stdout")), test::read_file(streams.file("stderr")),
-            result.peak_memory_kb};
-}
-
-// The program's standard streams are text streams: on Windows its line ends are CRLF.
-std::string lines(const std::string& text) {
-#ifdef _WIN32
-    std::string out;
-    for (char c : text)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
-#else
-    return text;
-#endif
-}
+ToolRun run_info(const std::vector<std::string>& args) { return test::run_tool(MAPFORGE_INFO_PROGRAM, args); }
 
 // A phase map owning its samples; (x, y) at x + y * width.
 struct PhaseMap {

@@ -14,38 +14,16 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/tool/tool_run.h"
 
 namespace mf {
 
 namespace {
 
-struct ToolRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
+using test::lines;
+using test::ToolRun;
 
-ToolRun mapforge(const std::vector<std::string>& args) {
-    test::TempDir streams;
-    std::vector<std::string> command{MAPFORGE_PROGRAM};
-    command.insert(command.end(), args.begin(), args.end());
-    const platform::process_result result =
-        platform::run_process(command, streams.file("stdout"), streams.file("stderr"));
-    EXPECT_TRUE(result.started) << MAPFORGE_PROGRAM;
-    return {result.exit_code, test::read_file(streams.file("stdout")), test::read_file(streams.file("stderr"))};
-}
-
-// The program's standard error is a text stream: on Windows its line ends are CRLF.
-std::string lines(const std::string& text) {
-#ifdef _WIN32
-    std::string out;
-    for (char c : text)
-        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    return out;
-#else
-    return text;
-#endif
-}
+ToolRun mapforge(const std::vector<std::string>& args) { return test::run_tool(MAPFORGE_PROGRAM, args); }
 
 const std::string usage_text =
     "\nUsage:  mapforge [options] input output\n"
