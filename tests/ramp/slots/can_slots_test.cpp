@@ -179,3 +179,70 @@ INSTANTIATE_TEST_SUITE_P(Nodes, CanSlots,
 
 }  // namespace
 }  // namespace mf
+
+namespace mf {
+namespace {
+
+// A scanner controller that stores its own profiles: the entries are loaded in the
+// slot of their index; a profile is checked against the controller when it is first
+// loaded and when a ramp never started is handed to it.
+class PiScanner : public test::CanTest {
+protected:
+    void SetUp() override {
+        CanTest::SetUp();
+        connect_bridge();
+        sim().add_node(CAN_NODE_ID_RAMP, 0x2672007F, 0x00040003);
+        cfg_.fw_major = 7;
+        cfg_.fw_minor = 3;
+        si_.sysType = SYS_LOOMA;
+        pifoc_.serial = 12345;
+        pifoc_.type = 1;
+        si_.scanner.pifoc = &pifoc_;
+        si_.rampConfig = "rampcfg.txt";
+        test::write_file(dir_.file("rampcfg.txt"),
+                         "SWLI extprofile3.bn 10 25 0 0 0.25 81 0 1\n"
+                         "SWLI extprofile5.bp 10 25 0 1 0.25 81 0 1\n");
+        rr_slots_install();
+        test::SinkCapture quiet;
+        ASSERT_EQ(rr_get_ramp_info_in(&si_, dir_.path().c_str()), 0);
+        controller(10, 2025);
+    }
+    void TearDown() override {
+        can_set_ramp_hooks(nullptr);
+        rr_set_instr_slot_ops({});
+        rr_release_all_ramp_sets();
+        CanTest::TearDown();
+    }
+    void controller(float amplitude, float velocity) {
+        sim().set_object(CAN_NODE_ID_RAMP, 0x2041, 2, f32(amplitude));
+        sim().set_object(CAN_NODE_ID_RAMP, 0x2041, 3, f32(velocity));
+    }
+    rr_ramp_set& set() { return *rr_ramp_set_of(&si_); }
+    sb_pifoc pifoc_;
+    test::TempDir dir_;
+};
+
+TEST_F(PiScanner, ProfilesAreCheckedAtLoadAndAtTheFirstStart) {
+    ASSERT_EQ(set().count, 2);
+    EXPECT_EQ(set().entries[0].slot, 3);
+    controller(10, 1000);
+    test::SinkCapture sink;
+    EXPECT_EQ(rr_load_ramp(&si_, 0), 0);  // a report only
+    EXPECT_EQ(sink.text(), "PI ramp extprofile3.bn velocity = 1000, expected 2025 nm/s\n");
+    EXPECT_EQ(rr_ramp_start_index(&si_, 0), ERR_MISMATCHED_PI_DIG_RAMP_PARAMS);
+    EXPECT_EQ(sim().object(CAN_NODE_ID_RAMP, 0x2010, 2)[1] & 0x20, 0x20);  // bit 0x2000
+    EXPECT_EQ(set().entries[0].startTime, 0);
+    controller(10, 2025);
+    EXPECT_EQ(rr_ramp_start_index(&si_, 0), 0);
+    EXPECT_EQ(sim().object(CAN_NODE_ID_RAMP, 0x2041, 1), std::vector<uint8_t>{3});
+    EXPECT_NE(set().entries[0].startTime, 0);
+    // Started before: no second check.
+    controller(1, 1);
+    EXPECT_EQ(rr_ramp_start_index(&si_, 0), 0);
+    // Half the speed when every other frame is grabbed.
+    controller(10, 1012.5f);
+    EXPECT_EQ(rr_ramp_start_slot(&si_, 5), 0);
+}
+
+}  // namespace
+}  // namespace mf

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "can/nodes/can_nodes.h"
 #include "common/errors.h"
 #include "ramp/slots/ramp_slots.h"
+#include "ramp/slots/uz_ramp_codes.h"
 #include "tests/ramp/example_ramps.h"
 #include "tests/serial/board/board_fixture.h"
 #include "tests/support/capture.h"
@@ -286,6 +288,45 @@ TEST_P(SerialSlots, NotLoadedEntryIsNotStarted) {
     EXPECT_EQ(rr_ramp_start_slot(si, rr_no_ramp), ERR_INVALID_RAMP_INDEX);
     EXPECT_EQ(rr_ramp_start_slot(si, limit()), ERR_INVALID_RAMP_INDEX);
     EXPECT_TRUE(b->sent().empty());
+}
+
+void set_env(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    value ? setenv(name, value, 1) : unsetenv(name);
+#endif
+}
+
+// Rebuilt with KEEP_RAMPS_LOADED_IN_INSTR, the set keeps the ramps the board holds
+// and deletes the slot holding an identifier of no entry; slots the board does not
+// have are never named.
+TEST_P(SerialSlots, RebuildKeepsLoadedRampsAndDeletesStrangers) {
+    ASSERT_EQ(rr_get_ramp_info_in(si, dir.path().c_str()), 0);
+    ASSERT_EQ(rr_load_ramp(si, 0), 0);
+    ASSERT_EQ(rr_load_ramp(si, 1), 0);
+    rr_ramp_hdr_t stranger = set().entries[2].hdr;
+    stranger.rampID = 200;
+    ASSERT_EQ(uz_ramp_load(si, 2, stranger, set().entries[2].points), 0);
+    ASSERT_EQ(b->board.slots()[2], 200);
+    const std::size_t before = b->board.commands().size();
+    set_env("KEEP_RAMPS_LOADED_IN_INSTR", "1");
+    test::SinkCapture sink;
+    const int32_t status = rr_get_ramp_info_in(si, dir.path().c_str());
+    set_env("KEEP_RAMPS_LOADED_IN_INSTR", nullptr);
+    ASSERT_EQ(status, 0);
+    EXPECT_NE(sink.text().find("Ramp ID 1 already loaded in instr\nRamp ID 2 already loaded in instr\n"),
+              std::string::npos);
+    const std::vector<int32_t> all = b->board.commands();
+    const std::vector<int32_t> sent(all.begin() + static_cast<long>(before), all.end());
+    const uz_ramp_codes& codes = *uz_ramp_codes_of(static_cast<int32_t>(GetParam().family));
+    std::vector<int32_t> expected{codes.request};
+    expected.insert(expected.end(), static_cast<std::size_t>(limit() - 2), codes.remove);
+    EXPECT_EQ(sent, expected);
+    EXPECT_EQ(set().entries[0].slot, 0);
+    EXPECT_EQ(set().entries[1].slot, 1);
+    EXPECT_EQ(b->board.slots()[2], rr_no_ramp);
+    expect_board_matches_set();
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, SerialSlots,
