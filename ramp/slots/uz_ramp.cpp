@@ -21,19 +21,15 @@ void put16(uint8_t* p, int32_t value) {
     p[1] = static_cast<uint8_t>(value & 0xFF);
 }
 
-// The board's port and its family's codes, or the reason there is none.
-int32_t board_of(const sysInfo* si, sio_port** port, const uz_ramp_codes** codes) {
-    if (!si || !ur_is_serial_board(si->boardType)) return ERR_WRONG_INSTR_BOARD;
-    *codes = uz_ramp_codes_of(si->boardType);
-    *port = ur_port(si->slot);
-    return *port ? 0 : ERR_SYS_INFO_NOT_AVAIL;
+// The ramp codes of a serial board's family; null for any other board.
+const uz_ramp_codes* codes_of(const sysInfo* si) {
+    return si && ur_is_serial_board(si->boardType) ? uz_ramp_codes_of(si->boardType) : nullptr;
 }
 
 // Sends a command whose parameters are given and waits for its acknowledge.
 int32_t send_ack(sysInfo* si, int32_t code, const uint8_t* params, int32_t count) {
-    sio_port* port = nullptr;
-    const uz_ramp_codes* codes = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    sio_port* port = ur_port(si->slot);
+    if (!port) return ERR_SYS_INFO_NOT_AVAIL;
     uint8_t packet[ur_reply_buffer_size] = {};
     packet[0] = ur_command_of(si->boardType, code).send_len;
     packet[1] = static_cast<uint8_t>(code);
@@ -44,9 +40,8 @@ int32_t send_ack(sysInfo* si, int32_t code, const uint8_t* params, int32_t count
 // Sends a command without parameters that is answered with data; the reply (code
 // first) lands in reply.
 int32_t send_query(sysInfo* si, int32_t code, uint8_t* reply) {
-    sio_port* port = nullptr;
-    const uz_ramp_codes* codes = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    sio_port* port = ur_port(si->slot);
+    if (!port) return ERR_SYS_INFO_NOT_AVAIL;
     reply[0] = ur_command_of(si->boardType, code).send_len;
     reply[1] = static_cast<uint8_t>(code);
     return ur_writeUZ(port, reply[0], reply, true, false);
@@ -93,9 +88,10 @@ int32_t send_load(sysInfo* si, const uz_ramp_codes& codes, int32_t slot, const r
 }  // namespace
 
 int32_t uz_ramp_load(sysInfo* si, int32_t slot, const rr_ramp_hdr_t& hdr, const uint16_t* points) {
-    sio_port* port = nullptr;
-    const uz_ramp_codes* codes = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    const uz_ramp_codes* codes = codes_of(si);
+    if (!codes) return ERR_WRONG_INSTR_BOARD;
+    sio_port* port = ur_port(si->slot);
+    if (!port) return ERR_SYS_INFO_NOT_AVAIL;
     if (slot < 0 || slot > 0xFF || hdr.nPoints < 0 || hdr.nPoints > 0xFFFF || (hdr.nPoints > 0 && !points))
         return ERR_INVALID_PARAM;
     int32_t first = send_load(si, *codes, slot, hdr);
@@ -110,25 +106,22 @@ int32_t uz_ramp_load(sysInfo* si, int32_t slot, const rr_ramp_hdr_t& hdr, const 
 }
 
 int32_t uz_ramp_start(sysInfo* si, int32_t slot) {
-    const uz_ramp_codes* codes = nullptr;
-    sio_port* port = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    const uz_ramp_codes* codes = codes_of(si);
+    if (!codes) return ERR_WRONG_INSTR_BOARD;
     const uint8_t p = static_cast<uint8_t>(slot);
     return send_ack(si, codes->start, &p, 1);
 }
 
 int32_t uz_ramp_delete(sysInfo* si, int32_t slot) {
-    const uz_ramp_codes* codes = nullptr;
-    sio_port* port = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    const uz_ramp_codes* codes = codes_of(si);
+    if (!codes) return ERR_WRONG_INSTR_BOARD;
     const uint8_t p = static_cast<uint8_t>(slot);
     return send_ack(si, codes->remove, &p, 1);
 }
 
 int32_t uz_ramp_idle(sysInfo* si, bool* idle) {
-    const uz_ramp_codes* codes = nullptr;
-    sio_port* port = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    const uz_ramp_codes* codes = codes_of(si);
+    if (!codes) return ERR_WRONG_INSTR_BOARD;
     uint8_t reply[ur_reply_buffer_size] = {};
     if (int32_t err = send_query(si, codes->idle, reply)) return err;
     *idle = reply[1] != 0;
@@ -136,9 +129,8 @@ int32_t uz_ramp_idle(sysInfo* si, bool* idle) {
 }
 
 int32_t uz_ramp_request(sysInfo* si, uint8_t ids[rr_instr_query_slots]) {
-    const uz_ramp_codes* codes = nullptr;
-    sio_port* port = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    const uz_ramp_codes* codes = codes_of(si);
+    if (!codes) return ERR_WRONG_INSTR_BOARD;
     uint8_t reply[ur_reply_buffer_size] = {};
     if (int32_t err = send_query(si, codes->request, reply)) return err;
     const int32_t held = ur_command_of(si->boardType, codes->request).reply_len - 2;
@@ -149,10 +141,11 @@ int32_t uz_ramp_request(sysInfo* si, uint8_t ids[rr_instr_query_slots]) {
 }
 
 int32_t uz_ramp_update_rate(sysInfo* si, int32_t slot, int32_t updateRate) {
-    const uz_ramp_codes* codes = nullptr;
-    sio_port* port = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    const uz_ramp_codes* codes = codes_of(si);
+    if (!codes) return ERR_WRONG_INSTR_BOARD;
+    sio_port* port = ur_port(si->slot);
     if (codes->update_rate < 0) return ERR_WRONG_INSTR_BOARD;
+    if (!port) return ERR_SYS_INFO_NOT_AVAIL;
     // The board answers an unknown slot with a reply code of its own, which the
     // protocol's send would take for a wrong reply: the exchange is made here.
     uint8_t packet[ur_reply_buffer_size] = {};
@@ -172,9 +165,8 @@ int32_t uz_ramp_update_rate(sysInfo* si, int32_t slot, int32_t updateRate) {
 }
 
 int32_t uz_write_io(sysInfo* si, int32_t address, int32_t value) {
-    const uz_ramp_codes* codes = nullptr;
-    sio_port* port = nullptr;
-    if (int32_t err = board_of(si, &port, &codes)) return err;
+    const uz_ramp_codes* codes = codes_of(si);
+    if (!codes) return ERR_WRONG_INSTR_BOARD;
     if (address < io_first || address > io_last) return ERR_PARAM_OUT_OF_RANGE;
     uint8_t p[3];
     put16(p, address);
