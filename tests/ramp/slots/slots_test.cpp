@@ -210,6 +210,12 @@ TEST_F(SlotRules, SerialGainLimitsAndAperture) {
               "wm gain 302\n");
     EXPECT_NE(sink.text().find("rr_setRampGain: large aperture not available\n"), std::string::npos);
     EXPECT_NE(sink.text().find("rr_setRampGain: invalid instrBdType 2\n"), std::string::npos);
+    // The wave-monitor CAN systems take the gain through the host too.
+    si.boardType = BOARD_CAN;
+    si.sysType = SYS_BRAE_CAN;
+    calls.clear();
+    EXPECT_EQ(rr_setRampGain(&si, 304), 0);
+    EXPECT_EQ(calls, "wm gain 304\n");
     set.current = 2;
     EXPECT_EQ(rr_setRampGain(&si, 1), ERR_NO_RAMP_INFO);
 }
