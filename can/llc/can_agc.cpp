@@ -10,6 +10,7 @@
 #include "common/alloc.h"
 #include "common/error_codes.h"
 #include "common/errors.h"
+#include "common/hooks.h"
 #include "common/msg.h"
 #include "platform/clock.h"
 #include "platform/events.h"
@@ -95,21 +96,28 @@ bool thread_attached() {
 // A thread that runs and has not been asked to stop.
 bool thread_runs() { return thread_attached() && !platform::event_is_set(module().stop); }
 
-// Waits for the ND wheel to settle after a level write.
+// A wait of the loop, followed by the host's idle hook.
+void pause(int64_t ms) {
+    platform::sleep_ms(ms);
+    u_idle();
+}
+
+// Waits for the ND wheel to settle after a level write: the stopped event is looked
+// at every 10 ms, after the CAN events that arrived meanwhile are processed.
 int32_t wait_for_wheel(const sysInfo* si) {
     const can_state* cs = can_state_of(si);
     if (!cs || !cs->required.focus_ndw) {
-        platform::sleep_ms(settle_without_wheel_ms);
+        pause(settle_without_wheel_ms);
         return 0;
     }
     platform::event_handle stopped = platform::event_open(CAN_NDWHEEL_STOPPED_NAME);
     if (!stopped) {
-        platform::sleep_ms(settle_without_event_ms);
+        pause(settle_without_event_ms);
         return 0;
     }
     int32_t err = ERR_HW_FAIL;
     for (int step = 0; step < settle_steps; ++step) {
-        platform::sleep_ms(settle_step_ms);
+        pause(settle_step_ms);
         can_process_events(si);
         if (platform::event_is_set(stopped)) {
             err = 0;
@@ -209,7 +217,7 @@ int32_t run_loop(const thread_args& a) {
             }
         }
         if (d.action == agc_action::end) return d.error;
-        if (d.action == agc_action::next && d.wait_ms > 0) platform::sleep_ms(d.wait_ms);
+        if (d.action == agc_action::next && d.wait_ms > 0) pause(d.wait_ms);
     }
     return 0;
 }
