@@ -17,6 +17,10 @@
 
 namespace mf::test {
 
+// The wheel's raw level at which the brightest disc of the default camera sits on the
+// default target (150 of 255).
+inline constexpr uint16_t on_target_raw = 29020;
+
 class AgcTest : public CanTest {
 protected:
     void SetUp() override {
@@ -76,10 +80,6 @@ protected:
             n += r.node == CAN_NODE_ID_FOCUS_NDW && r.index == 0x2028 && !r.write;
         return n;
     }
-
-    // The wheel's raw level at which the brightest disc of the default camera sits
-    // on the default target (150 of 255).
-    static constexpr uint16_t on_target_raw = 29020;
 
     std::unique_ptr<sim::virtual_camera> camera_;
     platform::event_handle stopped_ = nullptr;
