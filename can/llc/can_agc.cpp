@@ -46,6 +46,9 @@ struct agc_module {
     // value with it, so a start never sees a thread that is about to end.
     std::mutex end_lock;
     bool ending = false;
+    // A stop was asked of the attached thread (it may outlive a stop that timed out,
+    // and even the stop event it was started with).
+    bool stopping = false;
     std::mutex host_lock;
     agc_frame_source source;
     bool has_source = false;
@@ -90,11 +93,12 @@ bool thread_attached() {
     m.thread.join(platform::wait_forever);
     std::lock_guard<std::mutex> hold(m.end_lock);
     m.ending = false;
+    m.stopping = false;
     return false;
 }
 
 // A thread that runs and has not been asked to stop.
-bool thread_runs() { return thread_attached() && !platform::event_is_set(module().stop); }
+bool thread_runs() { return thread_attached() && !module().stopping; }
 
 // A wait of the loop, followed by the host's idle hook.
 void pause(int64_t ms) {
@@ -273,7 +277,7 @@ int32_t can_agc_start_thread(sysInfo* si) {
     if (thread_attached()) {
         // One thread at most: a running one goes on; one that is stopping cannot be
         // replaced until it has ended.
-        if (!platform::event_is_set(m.stop)) return 0;
+        if (!m.stopping) return 0;
         u_msg_time("%s: Failed to create AGC thread\n", "can_agc_start_thread");
         return ERR_INTERNAL_HX;
     }
@@ -297,6 +301,7 @@ int32_t can_agc_start_thread(sysInfo* si) {
 int32_t can_agc_stop_thread() {
     agc_module& m = module();
     if (!thread_attached()) return 0;
+    m.stopping = true;
     platform::event_set(m.stop);
     if (!m.thread.join(stop_limit_ms)) {
         u_msg_time("%s: failed to stop thread within %g sec\n", "can_agc_stop_thread", stop_limit_ms / 1000.0);
@@ -304,6 +309,7 @@ int32_t can_agc_stop_thread() {
     }
     std::lock_guard<std::mutex> hold(m.end_lock);
     m.ending = false;
+    m.stopping = false;
     return 0;
 }
 

@@ -196,3 +196,48 @@ TEST_F(AgcControl, ThreadWithoutStopEventOrCameraEndsAtOnce) {
 
 }  // namespace
 }  // namespace mf::test
+
+namespace mf::test {
+namespace {
+
+// After a level write the thread waits for the wheel: on its stopped event, checked
+// every 10 ms with the CAN events processed, for at most 300 steps; 1300 ms when the
+// event does not exist; 250 ms without an ND wheel.
+TEST_F(AgcControl, SettlingWaitAfterALevelWrite) {
+    struct {
+        const char* name;
+        bool event, wheel;
+        int64_t turn_ms;
+        int64_t settle_ms;
+        const char* message;
+    } const cases[] = {
+        {"wheel stops", true, true, 150, 150, ""},
+        {"wheel turns long", true, true, 1995, 2000, ""},
+        {"no stopped event", false, true, 150, 1300, ""},
+        {"no wheel", true, false, 150, 250, ""},
+        {"wheel never stops", true, true, 100000, 3000, "can_agc_thread_func: Error waiting for LLC: ERR_HW_FAIL\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.event) platform::event_close(stopped_);
+        state().required.focus_ndw = c.wheel;
+        sim().set_ndw_level_time(c.turn_ms);
+        auto& camera = use_camera({}, 0);  // dark: the first frame asks for a write
+        out_.clear();
+        ASSERT_EQ(can_agc_start_thread(&si_), 0);
+        ASSERT_TRUE(camera.wait_frames(2, 20000));
+        EXPECT_EQ(can_agc_stop_thread(), 0);
+        const auto frames = camera.frames();
+        // Frame 1, the write, the wait, then a grab of one frame time (40 ms).
+        EXPECT_EQ(frames[1].time_ms - frames[0].time_ms - 40, c.settle_ms);
+        EXPECT_FALSE(level_writes().empty());
+        // The first message (after its time stamp), if any.
+        const std::string text = out_.text();
+        EXPECT_EQ(text.empty() ? "" : text.substr(20, text.find('\n') - 19), c.message);
+        if (!c.event) stopped_ = platform::event_create(CAN_NDWHEEL_STOPPED_NAME, true, true);
+        sim().reset_log();
+    }
+}
+
+}  // namespace
+}  // namespace mf::test
