@@ -95,10 +95,10 @@ TEST_F(AgcControl, ApplicabilityAndLightPath) {
         EXPECT_EQ(bool(can_agc_thread_exists), c.thread);
         EXPECT_EQ(can_agc_active_value(), c.thread ? 1 : 0);
         EXPECT_EQ(out_.text() == message, c.not_applicable) << out_.text();
-        state().required.focus_ndw = true;
-        si_.boardType = BOARD_CAN;
         EXPECT_EQ(can_agc_stop_thread(), 0);
         can_agc_init();
+        state().required.focus_ndw = true;
+        si_.boardType = BOARD_CAN;
     }
 }
 
