@@ -329,6 +329,16 @@ int32_t camera_sees_wheel(const sysInfo* si, bool* sees) {
 
 bool agc_enabled() { return can_agc_get_settings().enabled; }
 
+// Makes a value the active one and starts the thread for it; a start that fails
+// leaves light-level control off.
+int32_t activate(sysInfo* si, int32_t value) {
+    agc_module& m = module();
+    m.active = value;
+    const int32_t err = can_agc_start_thread(si);
+    if (err) m.active = 0;
+    return err;
+}
+
 }  // namespace
 
 int32_t can_agc_start(sysInfo* si, int32_t value) {
@@ -343,9 +353,9 @@ int32_t can_agc_start(sysInfo* si, int32_t value) {
     agc_module& m = module();
     m.requested = value;
     if (m.holds > 0 || !agc_enabled()) return 0;
+    if (!thread_runs()) return activate(si, value);
     m.active = value;
-    if (thread_runs()) return 0;
-    return can_agc_start_thread(si);
+    return 0;
 }
 
 int32_t can_agc_stop(sysInfo* si) {
@@ -377,8 +387,7 @@ int32_t can_agc_hold(sysInfo* si, bool hold) {
     }
     if (m.holds > 0) --m.holds;
     if (m.holds > 0 || thread_attached() || m.requested == 0 || !agc_enabled()) return 0;
-    m.active = m.requested;
-    return can_agc_start_thread(si);
+    return activate(si, m.requested);
 }
 
 void can_agc_shutdown() {

@@ -165,8 +165,9 @@ TEST_F(AgcControl, StopGivesUpAfterFiveSecondsOnAGrabThatNeverReturns) {
     EXPECT_TRUE(can_agc_thread_exists);
 
     out_.clear();
-    EXPECT_EQ(can_agc_start_thread(&si_), ERR_INTERNAL_HX);
+    EXPECT_EQ(can_agc_start(&si_, 2), ERR_INTERNAL_HX);
     EXPECT_EQ(out_.text(), stamp_at(0) + "can_agc_start_thread: Failed to create AGC thread\n");
+    EXPECT_EQ(can_agc_active_value(), 0);
 
     // Once the grab returns the thread sees its stop and ends; a new one can start.
     camera.release_grabs();
