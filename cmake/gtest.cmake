@@ -15,11 +15,12 @@ else()
 endif()
 include(GoogleTest)
 
-# mf_add_test(name [THREADS] SOURCES... LIBS...): one test binary, discovered by CTest.
+# mf_add_test(name [THREADS] SOURCES... LIBS... [ENVIRONMENT VAR=value...]): one test
+# binary, discovered by CTest; its tests run with the environment given.
 # THREADS marks a binary with tests that start threads: its tests get the label
 # "threads", and they are the only tests of the ThreadSanitizer build.
 function(mf_add_test name)
-  cmake_parse_arguments(T "THREADS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "THREADS" "" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} mf_testsupport GTest::gtest_main)
   if(MF_TSAN AND NOT T_THREADS)
@@ -31,5 +32,6 @@ function(mf_add_test name)
     set(labels threads)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES LABELS "${labels}")
+                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES LABELS "${labels}"
+                       ENVIRONMENT "${T_ENVIRONMENT}")
 endfunction()
