@@ -264,15 +264,29 @@ int32_t trigger_bits(const sysInfo* si) {
     return can_bridge_write_config(si, static_cast<uint16_t>(config | config_set_on));
 }
 
+static_assert(sys_slot_count == 4);
+can_power_stage stages[sys_slot_count] = {can_power_stage::checks, can_power_stage::checks, can_power_stage::checks,
+                                          can_power_stage::checks};
+
+void reach(const sysInfo* si, can_power_stage stage) {
+    if (si && si->slot >= 0 && si->slot < sys_slot_count) stages[si->slot] = stage;
+}
+
 int32_t power_on(sysInfo* si, can_state& cs, bool* registered) {
+    reach(si, can_power_stage::bridge);
     int32_t err = open_bridge(si);
-    if (!err) err = family_sequence(si);
-    if (!err) err = instrument_setup(si, cs);
-    if (!err) err = turret_and_zoom(si, cs);
-    if (!err) err = register_events(si, registered);
-    if (!err) err = trigger_bits(si);
-    if (!err) err = host_steps.sleep_mode_start(si);
-    return err;
+    if (err) return err;
+    reach(si, can_power_stage::nodes);
+    if ((err = family_sequence(si))) return err;
+    reach(si, can_power_stage::setup);
+    if ((err = instrument_setup(si, cs))) return err;
+    reach(si, can_power_stage::motors);
+    if ((err = turret_and_zoom(si, cs))) return err;
+    reach(si, can_power_stage::events);
+    if ((err = register_events(si, registered))) return err;
+    reach(si, can_power_stage::finish);
+    if ((err = trigger_bits(si))) return err;
+    return host_steps.sleep_mode_start(si);
 }
 
 // Power-off steps 2 to 4: outputs and modes off. Their results are not examined;
@@ -318,6 +332,10 @@ bool agc_applies(const sysInfo* si) { return in_family(si, can_family::tarn) && 
 
 }  // namespace power
 
+can_power_stage can_power_last_stage(const sysInfo* si) {
+    return si && si->slot >= 0 && si->slot < sys_slot_count ? stages[si->slot] : can_power_stage::checks;
+}
+
 can_family_row can_family_of(int32_t sys_type) {
     for (const can_family_row& row : can_family_table)
         if (row.sys_type == sys_type) return row;
@@ -345,6 +363,7 @@ can_power_host can_set_power_host(const can_power_host& host) {
 }
 
 int32_t can_inst_on(sysInfo* si) {
+    reach(si, can_power_stage::checks);
     int32_t err = 0;
     can_state* cs = can_state_of(si);
     if (!si || si->boardType != BOARD_CAN)
@@ -364,6 +383,7 @@ int32_t can_inst_on(sysInfo* si) {
     bool registered = false;
     if (!err) err = power_on(si, *cs, &registered);
     if (!err) {
+        reach(si, can_power_stage::on);
         if (agc) can_agc_hold(si, false);
         u_msg_time("Instrument ON\n");
         return 0;

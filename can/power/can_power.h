@@ -93,6 +93,22 @@ can_power_host can_set_power_host(const can_power_host& host);
 // The default steps.
 can_power_host can_default_power_host();
 
+// The stages of a power-on, in order.
+enum class can_power_stage : int32_t {
+    checks = 1,  // board type, configuration record, light-level control hold
+    bridge,      // lookup, connect, versions, configuration, bridge errors
+    nodes,       // the family sequence
+    setup,       // ramps, wave monitor, camera, pifoc offset, sync generator, PZT power status
+    motors,      // turret and zoom report
+    events,      // event poller and CAN events
+    finish,      // PI triggering bits, sleep mode
+    on,          // the instrument is on
+};
+// The stage the instrument's last power-on reached: after a failure the stage that
+// failed, after success can_power_stage::on. For a host (and mapforge-instrument) to
+// say which step failed.
+can_power_stage can_power_last_stage(const sysInfo* si);
+
 // Brings the instrument up. ERR_WRONG_INSTR_BOARD, ERR_HW_FAIL (no CAN configuration
 // record), ERR_CAN_MACADDRESS_ERROR, ERR_CAN_FINDING_BRIDGE, ERR_CAN_BRIDGE_ERROR,
 // ERR_WRONG_SYSTEM_TYPE, the family sequence's codes, and those of every later step.

@@ -78,6 +78,7 @@ class PowerFamilies : public PowerTest, public ::testing::WithParamInterface<fam
 TEST_P(PowerFamilies, OnAndOffMatchTheirTranscript) {
     load(GetParam().calfile);
     EXPECT_EQ(can_inst_on(si_), 0);
+    EXPECT_EQ(can_power_last_stage(si_), can_power_stage::on);
     EXPECT_TRUE(registered());
     EXPECT_EQ(can_inst_off(si_), 0);
     EXPECT_FALSE(registered());
@@ -126,6 +127,7 @@ struct fault_case {
     int32_t code;
     const char* message;  // the failure's own message, exactly as printed
     bool connected;       // the bridge stays connected after the failure
+    can_power_stage stage;
 };
 
 const fault_case fault_cases[] = {
@@ -135,78 +137,86 @@ const fault_case fault_cases[] = {
          s.reset();
          s.add_bridge(sim::virtual_bridge_ip, other);
      },
-     ERR_CAN_MACADDRESS_ERROR, "[+4000ms] CAN bridge with MAC address 00 1A 2B 3C 4D 5E not found on network\n", false},
+     ERR_CAN_MACADDRESS_ERROR, "[+4000ms] CAN bridge with MAC address 00 1A 2B 3C 4D 5E not found on network\n", false,
+     can_power_stage::bridge},
     {"MacNotConfigured", "tarncan.cal", [](sim::can_sim&, sysInfo& si) { si.canInfo->mac[0] = 255; },
-     ERR_CAN_MACADDRESS_ERROR, "", false},
+     ERR_CAN_MACADDRESS_ERROR, "", false, can_power_stage::bridge},
     {"ConnectFails", "tarncan.cal", [](sim::can_sim& s, sysInfo&) { s.fail(can_op::CAN_Connect, -3); },
-     ERR_CAN_FINDING_BRIDGE, "[+0ms] can_inst_on: CAN_Connect canErr = -3\n", false},
+     ERR_CAN_FINDING_BRIDGE, "[+0ms] can_inst_on: CAN_Connect canErr = -3\n", false, can_power_stage::bridge},
     {"FirmwareVersionFails", "tarncan.cal",
      [](sim::can_sim& s, sysInfo&) { s.fail(can_op::CAN_GetFirmwareVersion, -4); }, ERR_CAN_BRIDGE_ERROR,
-     "[+0ms] can_inst_on: CAN_GetFirmwareVersion canErr = -4\n", true},
+     "[+0ms] can_inst_on: CAN_GetFirmwareVersion canErr = -4\n", true, can_power_stage::bridge},
     {"ConfigurationRewriteFails", "tarncan.cal",
      [](sim::can_sim& s, sysInfo&) {
          s.set_bridge_configuration(5, 500);
          s.fail(can_op::CAN_SetBridgeConfiguration, -1);
      },
-     ERR_CAN_BRIDGE_ERROR, "[+0ms] can_inst_on: CAN_SetBridgeConfiguration canErr = -1\n", true},
+     ERR_CAN_BRIDGE_ERROR, "[+0ms] can_inst_on: CAN_SetBridgeConfiguration canErr = -1\n", true,
+     can_power_stage::bridge},
     {"ReconnectAfterRewriteFails", "tarncan.cal",
      [](sim::can_sim& s, sysInfo&) {
          s.set_bridge_configuration(127, 500);
          s.fail(can_op::CAN_Connect, -3, 1, 1);
      },
-     ERR_CAN_FINDING_BRIDGE, "[+2000ms] can_inst_on: CAN_Connect canErr = -3\n", false},
+     ERR_CAN_FINDING_BRIDGE, "[+2000ms] can_inst_on: CAN_Connect canErr = -3\n", false, can_power_stage::bridge},
     {"BridgeErrorTenTimes", "tarncan.cal",
      [](sim::can_sim& s, sysInfo&) {
          s.set_bridge_errors({7, 7, 7, 7, 7, 7, 7, 7, 7, 9});
      },
      ERR_CAN_BRIDGE_ERROR,
-     "[+20000ms] can_inst_on: Unable to reset bridge with no errors after 10 tries: CAN_GetLastBridgeError = 9\n",
-     true},
+     "[+20000ms] can_inst_on: Unable to reset bridge with no errors after 10 tries: CAN_GetLastBridgeError = 9\n", true,
+     can_power_stage::bridge},
     {"BridgeResetRefused", "tarncan.cal",
      [](sim::can_sim& s, sysInfo&) {
          s.set_bridge_errors({7});
          s.fail(can_op::CAN_ResetBridge, -1);
      },
-     ERR_HW_FAIL, "CAN_ResetBridge canErr -1\n", true},
+     ERR_HW_FAIL, "CAN_ResetBridge canErr -1\n", true, can_power_stage::bridge},
     {"WrongSystemType", "tarncan.cal", [](sim::can_sim&, sysInfo& si) { si.sysType = SYS_TARN; }, ERR_WRONG_SYSTEM_TYPE,
-     "", true},
+     "", true, can_power_stage::nodes},
     {"ProfilerBrushMotorMissing", "loomacan.cal", [](sim::can_sim& s, sysInfo&) { s.remove_node(0x3F); },
-     ERR_CAN_NODE_MISSING, "[+0ms] Missing the CAN Dual Brush Motor node\n", true},
+     ERR_CAN_NODE_MISSING, "[+0ms] Missing the CAN Dual Brush Motor node\n", true, can_power_stage::nodes},
     {"TarnRequiredNodeMissing", "tarncan.cal", [](sim::can_sim& s, sysInfo&) { s.remove_node(0x34); },
-     ERR_CAN_NODE_MISSING, "[+0ms] Missing the CAN Large Aperture node\n", true},
+     ERR_CAN_NODE_MISSING, "[+0ms] Missing the CAN Large Aperture node\n", true, can_power_stage::nodes},
     {"EskerAuxMotorMissing", "eskercan.cal", [](sim::can_sim& s, sysInfo&) { s.remove_node(0x42); },
-     ERR_CAN_NODE_MISSING, "[+0ms] Missing the CAN Auxiliary Motor node\n", true},
+     ERR_CAN_NODE_MISSING, "[+0ms] Missing the CAN Auxiliary Motor node\n", true, can_power_stage::nodes},
     {"RampNodeNeverOperational", "loomacan.cal", [](sim::can_sim& s, sysInfo&) { s.set_operational_from(0x7F, -1); },
      ERR_CAN_RAMP_ERROR,
      "[+1800ms] wait_for_node_operational: Timeout waiting for node CAN_NODE_ID_RAMP operational: "
      "CAN_GetNodeState status = 127\n",
-     true},
+     true, can_power_stage::nodes},
     {"LedWrongProductId", "loomacan.cal", [](sim::can_sim& s, sysInfo&) { s.add_node(0x3D, 0x12345678); },
-     ERR_CAN_INVALID_PRODUCTID, "[+0ms] can_looma_loomb_on: Invalid productID = 305419896 for CAN_NODE_ID_LED\n", true},
+     ERR_CAN_INVALID_PRODUCTID, "[+0ms] can_looma_loomb_on: Invalid productID = 305419896 for CAN_NODE_ID_LED\n", true,
+     can_power_stage::nodes},
     {"BrushMotorWrongProductId", "loomapcan.cal", [](sim::can_sim& s, sysInfo&) { s.add_node(0x3F, 0x267215D6); },
      ERR_CAN_INVALID_PRODUCTID,
-     "[+0ms] can_loomaP_or_loombp_on: Invalid productID = 645010902 for CAN_NODE_ID_BRUSHMOTOR\n", true},
+     "[+0ms] can_loomaP_or_loombp_on: Invalid productID = 645010902 for CAN_NODE_ID_BRUSHMOTOR\n", true,
+     can_power_stage::nodes},
     {"ProductIdUnreadable", "tarncan.cal",
      [](sim::can_sim& s, sysInfo&) { s.set_sdo_abort(0x3E, 0x1018, 2, 0x06020000); }, ERR_CAN_TRIPLEPZT_ERROR,
-     "[+0ms] get_operational_node: Error getting node CAN_NODE_ID_TRIPLEPZT product ID: ERR_CAN_ERROR\n", true},
+     "[+0ms] get_operational_node: Error getting node CAN_NODE_ID_TRIPLEPZT product ID: ERR_CAN_ERROR\n", true,
+     can_power_stage::nodes},
     {"ScannerWithoutAmplitude", "loomacan.cal",
      [](sim::can_sim& s, sysInfo& si) {
          si.scanner.pifoc->type = 1;
          s.set_object(0x7F, 0x2041, 2, {0, 0, 0, 0});
      },
-     ERR_CAN_DIGITAL_SCANNER_MISSING, "Scanner verification failed. Verify connections and configuration.\n", true},
+     ERR_CAN_DIGITAL_SCANNER_MISSING, "Scanner verification failed. Verify connections and configuration.\n", true,
+     can_power_stage::nodes},
     {"HomingFails", "tarncan.cal", [](sim::can_sim& s, sysInfo&) { s.set_homing(300, 500, true); },
-     ERR_CAN_NDW_HOME_ERROR, "can_home_ndw: llcHomeStatus=16\n[+300ms] can_tarn_on: Error homing the ND wheel\n", true},
+     ERR_CAN_NDW_HOME_ERROR, "can_home_ndw: llcHomeStatus=16\n[+300ms] can_tarn_on: Error homing the ND wheel\n", true,
+     can_power_stage::nodes},
     {"BridgePowerFault", "loomapcan.cal", [](sim::can_sim& s, sysInfo&) { s.set_object(0x7F, 0x2010, 1, {0x0C}); },
-     ERR_INST_POWER, "[+0ms] Bridge Status: -12V power trip\n", true},
+     ERR_INST_POWER, "[+0ms] Bridge Status: -12V power trip\n", true, can_power_stage::setup},
     {"PztErrorCheckBit", "tarncan.cal",
      [](sim::can_sim& s, sysInfo&) {
          s.set_object(0x34, 0x1002, 0, {0, 0, 0, 0x20});
      },
-     ERR_INST_POWER, "[+1000ms] Triple PZT node: High voltage supply over-voltage fault\n", true},
+     ERR_INST_POWER, "[+1000ms] Triple PZT node: High voltage supply over-voltage fault\n", true,
+     can_power_stage::setup},
     {"EventRegistrationFails", "loomacan.cal",
      [](sim::can_sim& s, sysInfo&) { s.fail(can_op::CAN_RegisterEvents, -1, 1); }, ERR_CAN_ERROR,
-     "can_register_events canErr = -1\n", true},
+     "can_register_events canErr = -1\n", true, can_power_stage::events},
 };
 
 class PowerFaults : public PowerTest, public ::testing::WithParamInterface<fault_case> {};
@@ -222,6 +232,7 @@ TEST_P(PowerFaults, FailWithTheirMessageAndLeaveEventsUnregistered) {
     EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << log;
     EXPECT_EQ(log.find("Instrument ON"), std::string::npos);
     EXPECT_EQ(connected(), c.connected);
+    EXPECT_EQ(can_power_last_stage(si_), c.stage);
     EXPECT_FALSE(registered());
     EXPECT_EQ(can_agc_active_value(), 0);
 }
