@@ -27,12 +27,13 @@ inline constexpr int rr_max_name = 80;
 struct rr_ramp_entry {
     char name[rr_max_name + 1];  // file name; "+" and the source's name when derived
     rr_ramp_hdr_t hdr;
-    uint16_t* points;  // hdr.nPoints points from the library allocator, or null
-    int32_t slot;      // instrument slot, rr_no_ramp when not loaded
-    double loadTime;   // seconds, when it was loaded into its slot (0: never)
-    int32_t hide;      // 1: not offered to the user
-    int32_t gain;      // current gain
-    int32_t duration;  // milliseconds, at least 1
+    uint16_t* points;   // hdr.nPoints points from the library allocator, or null
+    int32_t slot;       // instrument slot, rr_no_ramp when not loaded
+    double loadTime;    // seconds, when it was loaded into its slot (0: never)
+    int64_t startTime;  // platform clock (ms) of the last start, 0: never started
+    int32_t hide;       // 1: not offered to the user
+    int32_t gain;       // current gain
+    int32_t duration;   // milliseconds, at least 1
     double sortKey;
     int32_t scanDir;      // 1 or 2
     int32_t rising;       // the direction flag: 1 when the scan crosses the offset upwards

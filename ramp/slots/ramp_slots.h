@@ -6,9 +6,8 @@
 //
 // The serial boards get the ramp commands of their family through the board
 // protocol; the CAN instruments get the node operations. What lies outside this
-// module (the Cairn board's ramp load and status, the wave-monitor gain, the piezo
-// gain commands of the serial boards, the external profile verification) are host
-// steps (rr_slot_host_steps).
+// module (the Cairn board's ramp load, start and status, the wave-monitor gain, the
+// piezo gain commands of the serial boards) are host steps (rr_slot_host_steps).
 //
 // One caller at a time per system slot, as for the ramp set itself.
 #pragma once
@@ -99,10 +98,6 @@ struct rr_slot_host_steps {
     int32_t (*wm_gain)(sysInfo* si, int32_t gain);
     // Serial boards: the three piezo gains to the normal or the large-aperture PZT.
     int32_t (*pzt_gain)(sysInfo* si, bool large_aperture, const int32_t gains[3]);
-    // CAN with a profile-storing scanner controller: an external profile ramp that was
-    // never loaded is checked against the controller (amplitude in um, velocity in
-    // nm/s as the ramp expects them).
-    int32_t (*verify_profile)(sysInfo* si, int32_t index);
 };
 // Installs the steps (a null member keeps the default); returns the previous set.
 rr_slot_host_steps rr_set_slot_host_steps(const rr_slot_host_steps& steps);

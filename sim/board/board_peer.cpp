@@ -32,7 +32,8 @@ int slot_count(ur_family family) { return family == ur_family::uz1 || family == 
 BoardPeer::BoardPeer(ur_family family)
     : family_(family),
       slots_(static_cast<std::size_t>(slot_count(family)), 255),
-      rates_(static_cast<std::size_t>(slot_count(family)), 0) {
+      rates_(static_cast<std::size_t>(slot_count(family)), 0),
+      slot_points_(static_cast<std::size_t>(slot_count(family))) {
     load_code_ = code_named("RAMP_LOAD_CMD");
     data_code_ = code_named("RAMP_DATA_CMD");
     complete_code_ = code_named("RAMP_COMPLETE_CMD");
@@ -83,6 +84,31 @@ void BoardPeer::set_reply_data(int32_t code, const std::vector<uint8_t>& data) {
 void BoardPeer::set_ramp_run_ms(int64_t ms) {
     std::lock_guard<std::mutex> hold(lock_);
     ramp_run_ms_ = ms;
+}
+
+void BoardPeer::refuse_points_packet(int n, uint8_t verdict) {
+    std::lock_guard<std::mutex> hold(lock_);
+    refuse_packet_ = n;
+    refuse_verdict_ = verdict;
+}
+
+void BoardPeer::fault_at_points_packet(int n, Fault fault, int times) {
+    std::lock_guard<std::mutex> hold(lock_);
+    fault_packet_ = n;
+    packet_fault_ = fault;
+    packet_fault_times_ = times;
+}
+
+std::vector<uint16_t> BoardPeer::slot_points(int slot) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return slot >= 0 && static_cast<std::size_t>(slot) < slot_points_.size()
+               ? slot_points_[static_cast<std::size_t>(slot)]
+               : std::vector<uint16_t>{};
+}
+
+int BoardPeer::started_slot() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return started_slot_;
 }
 
 std::vector<uint8_t> BoardPeer::slots() const {
@@ -194,7 +220,10 @@ void BoardPeer::take_ramp_points(std::vector<PeerOutput>& out) {
     p.swap(partial_);
     const std::size_t n = 2u * raw_count_;
     uint8_t verdict = points_taken;
-    if (sum_of(p.data(), n) != p[n])
+    if (++points_packets_ == refuse_packet_) {
+        verdict = refuse_verdict_;
+        refuse_packet_ = 0;
+    } else if (sum_of(p.data(), n) != p[n])
         verdict = points_bad_sum;
     else if (!load_.active)
         verdict = points_no_load;
@@ -204,6 +233,11 @@ void BoardPeer::take_ramp_points(std::vector<PeerOutput>& out) {
         for (std::size_t i = 0; i < n; i += 2)
             points_.push_back(be16(&p[i]));
         point_sum_ = static_cast<uint8_t>(point_sum_ + p[n]);
+    }
+    if (points_packets_ == fault_packet_) {
+        fault_ = packet_fault_;
+        fault_times_ = packet_fault_times_;
+        fault_packet_ = 0;
     }
     const ur_command& cmd = ur_command_of(static_cast<int32_t>(family_), data_code_);
     emit(data_reply(cmd, data_code_, {verdict}), out);
@@ -228,14 +262,17 @@ std::vector<uint8_t> BoardPeer::answer(const ur_command& cmd, const uint8_t* p) 
         load_ = Load{true, p[0], p[1], be16(&p[3]), be16(&p[11])};
         points_.clear();
         point_sum_ = 0;
+        points_packets_ = 0;
         return ack;
     }
     if (code == complete_code_) {
         // A load that did not get all its points leaves its slot empty.
         if (load_.active) {
             const auto slot = static_cast<std::size_t>(load_.slot);
-            slots_[slot] = points_.size() == load_.points ? load_.ramp_id : 255;
+            const bool whole = points_.size() == load_.points;
+            slots_[slot] = whole ? load_.ramp_id : 255;
             rates_[slot] = load_.rate;
+            slot_points_[slot] = whole ? points_ : std::vector<uint16_t>{};
             load_.active = false;
         }
         return ack;
@@ -248,12 +285,16 @@ std::vector<uint8_t> BoardPeer::answer(const ur_command& cmd, const uint8_t* p) 
     if (code == delete_code_) {
         if (p[0] >= slots) return {};
         slots_[p[0]] = 255;
+        slot_points_[p[0]].clear();
         return ack;
     }
     if (code == start_code_) {
         if (p[0] >= slots || slots_[p[0]] == 255) return {};
         running_ = true;
-        ramp_end_ = now + ramp_run_ms_;
+        started_slot_ = p[0];
+        const std::size_t held = slot_points_[p[0]].size();
+        ramp_end_ =
+            now + (ramp_run_ms_ >= 0 ? ramp_run_ms_ : static_cast<int64_t>(held) * (65536 - rates_[p[0]]) / 4000);
         return ack;
     }
     if (code == idle_code_) return data_reply(cmd, code, {static_cast<uint8_t>(!running_ || now >= ramp_end_)});

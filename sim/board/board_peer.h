@@ -46,8 +46,18 @@ public:
     // The data bytes (between reply code and checksum) a command's data reply
     // carries; cut or padded with zeros to the table's length.
     void set_reply_data(int32_t code, const std::vector<uint8_t>& data);
-    // How long a started ramp runs before the board is idle again (clock service).
+    // How long a started ramp runs before the board is idle again (clock service);
+    // below 0 (the default), the slot's own ramp runs its points at the board's
+    // clock: nPoints x (65536 - updateRate) / 4000 ms.
     void set_ramp_run_ms(int64_t ms);
+    // The n-th ramp data packet after a ramp load (counted from 1) is refused with
+    // the verdict (1 bad sum, 2 no load, 3 too many points) in the reply's data byte;
+    // once.
+    void refuse_points_packet(int n, uint8_t verdict);
+    // The answer to the n-th ramp data packet after a ramp load, and the times - 1
+    // answers after it, carry the fault (silence with a large count: the link is
+    // gone); once.
+    void fault_at_points_packet(int n, Fault fault, int times = 1);
 
     // The rampID held in each slot (255: empty): 12 slots on UZ1 and Fenn, 4 on
     // UZ2 and Brae.
@@ -57,6 +67,10 @@ public:
     std::vector<uint16_t> ramp_points() const;
     uint8_t ramp_point_sum() const;
     uint16_t update_rate(int slot) const;
+    // The points a completed load left in a slot (empty for an empty slot).
+    std::vector<uint16_t> slot_points(int slot) const;
+    // The slot of the ramp started last, -1 before any start.
+    int started_slot() const;
     // Every byte the board received and sent, in order.
     std::vector<uint8_t> received() const;
     std::vector<uint8_t> transmitted() const;
@@ -107,10 +121,18 @@ private:
 
     std::vector<uint8_t> slots_;
     std::vector<uint16_t> rates_;
+    std::vector<std::vector<uint16_t>> slot_points_;
     Load load_;
     std::vector<uint16_t> points_;
     uint8_t point_sum_ = 0;
-    int64_t ramp_run_ms_ = 100;
+    int points_packets_ = 0;  // ramp data packets since the last load
+    int refuse_packet_ = 0;
+    uint8_t refuse_verdict_ = 0;
+    int fault_packet_ = 0;
+    Fault packet_fault_ = Fault::none;
+    int packet_fault_times_ = 0;
+    int started_slot_ = -1;
+    int64_t ramp_run_ms_ = -1;
     int64_t ramp_end_ = 0;
     bool running_ = false;
 
