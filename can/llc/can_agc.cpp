@@ -10,6 +10,7 @@
 #include "common/alloc.h"
 #include "common/error_codes.h"
 #include "common/errors.h"
+#include "common/hooks.h"
 #include "common/msg.h"
 #include "platform/clock.h"
 #include "platform/events.h"
@@ -45,6 +46,9 @@ struct agc_module {
     // value with it, so a start never sees a thread that is about to end.
     std::mutex end_lock;
     bool ending = false;
+    // A stop was asked of the attached thread (it may outlive a stop that timed out,
+    // and even the stop event it was started with).
+    bool stopping = false;
     std::mutex host_lock;
     agc_frame_source source;
     bool has_source = false;
@@ -89,27 +93,35 @@ bool thread_attached() {
     m.thread.join(platform::wait_forever);
     std::lock_guard<std::mutex> hold(m.end_lock);
     m.ending = false;
+    m.stopping = false;
     return false;
 }
 
 // A thread that runs and has not been asked to stop.
-bool thread_runs() { return thread_attached() && !platform::event_is_set(module().stop); }
+bool thread_runs() { return thread_attached() && !module().stopping; }
 
-// Waits for the ND wheel to settle after a level write.
+// A wait of the loop, followed by the host's idle hook.
+void pause(int64_t ms) {
+    platform::sleep_ms(ms);
+    u_idle();
+}
+
+// Waits for the ND wheel to settle after a level write: the stopped event is looked
+// at every 10 ms, after the CAN events that arrived meanwhile are processed.
 int32_t wait_for_wheel(const sysInfo* si) {
     const can_state* cs = can_state_of(si);
     if (!cs || !cs->required.focus_ndw) {
-        platform::sleep_ms(settle_without_wheel_ms);
+        pause(settle_without_wheel_ms);
         return 0;
     }
     platform::event_handle stopped = platform::event_open(CAN_NDWHEEL_STOPPED_NAME);
     if (!stopped) {
-        platform::sleep_ms(settle_without_event_ms);
+        pause(settle_without_event_ms);
         return 0;
     }
     int32_t err = ERR_HW_FAIL;
     for (int step = 0; step < settle_steps; ++step) {
-        platform::sleep_ms(settle_step_ms);
+        pause(settle_step_ms);
         can_process_events(si);
         if (platform::event_is_set(stopped)) {
             err = 0;
@@ -209,7 +221,7 @@ int32_t run_loop(const thread_args& a) {
             }
         }
         if (d.action == agc_action::end) return d.error;
-        if (d.action == agc_action::next && d.wait_ms > 0) platform::sleep_ms(d.wait_ms);
+        if (d.action == agc_action::next && d.wait_ms > 0) pause(d.wait_ms);
     }
     return 0;
 }
@@ -265,7 +277,7 @@ int32_t can_agc_start_thread(sysInfo* si) {
     if (thread_attached()) {
         // One thread at most: a running one goes on; one that is stopping cannot be
         // replaced until it has ended.
-        if (!platform::event_is_set(m.stop)) return 0;
+        if (!m.stopping) return 0;
         u_msg_time("%s: Failed to create AGC thread\n", "can_agc_start_thread");
         return ERR_INTERNAL_HX;
     }
@@ -289,6 +301,7 @@ int32_t can_agc_start_thread(sysInfo* si) {
 int32_t can_agc_stop_thread() {
     agc_module& m = module();
     if (!thread_attached()) return 0;
+    m.stopping = true;
     platform::event_set(m.stop);
     if (!m.thread.join(stop_limit_ms)) {
         u_msg_time("%s: failed to stop thread within %g sec\n", "can_agc_stop_thread", stop_limit_ms / 1000.0);
@@ -296,6 +309,7 @@ int32_t can_agc_stop_thread() {
     }
     std::lock_guard<std::mutex> hold(m.end_lock);
     m.ending = false;
+    m.stopping = false;
     return 0;
 }
 
@@ -315,6 +329,16 @@ int32_t camera_sees_wheel(const sysInfo* si, bool* sees) {
 
 bool agc_enabled() { return can_agc_get_settings().enabled; }
 
+// Makes a value the active one and starts the thread for it; a start that fails
+// leaves light-level control off.
+int32_t activate(sysInfo* si, int32_t value) {
+    agc_module& m = module();
+    m.active = value;
+    const int32_t err = can_agc_start_thread(si);
+    if (err) m.active = 0;
+    return err;
+}
+
 }  // namespace
 
 int32_t can_agc_start(sysInfo* si, int32_t value) {
@@ -329,9 +353,9 @@ int32_t can_agc_start(sysInfo* si, int32_t value) {
     agc_module& m = module();
     m.requested = value;
     if (m.holds > 0 || !agc_enabled()) return 0;
+    if (!thread_runs()) return activate(si, value);
     m.active = value;
-    if (thread_runs()) return 0;
-    return can_agc_start_thread(si);
+    return 0;
 }
 
 int32_t can_agc_stop(sysInfo* si) {
@@ -363,8 +387,7 @@ int32_t can_agc_hold(sysInfo* si, bool hold) {
     }
     if (m.holds > 0) --m.holds;
     if (m.holds > 0 || thread_attached() || m.requested == 0 || !agc_enabled()) return 0;
-    m.active = m.requested;
-    return can_agc_start_thread(si);
+    return activate(si, m.requested);
 }
 
 void can_agc_shutdown() {

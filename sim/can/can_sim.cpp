@@ -55,6 +55,7 @@ void can_sim::reset() {
     search_ms_ = home_move_ms_ = 500;
     home_fails_ = false;
     dmi_ready_after_ = 1;
+    ndw_level_ms_ = 150;
 }
 
 void can_sim::set_time_source(int64_t (*now_ms)()) {
@@ -73,6 +74,29 @@ void can_sim::set_homing(int64_t search_ms, int64_t move_ms, bool fails) {
     search_ms_ = search_ms;
     home_move_ms_ = move_ms;
     home_fails_ = fails;
+}
+
+void can_sim::set_ndw_level_time(int64_t ms) {
+    std::lock_guard<std::mutex> hold(lock_);
+    ndw_level_ms_ = ms;
+}
+
+uint16_t can_sim::ndw_level() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto n = nodes_.find(0x40);
+    if (n == nodes_.end()) return 0;
+    const node_info& info = n->second;
+    if (info.level_until >= 0 && now() < info.level_until) return info.level_from;
+    return static_cast<uint16_t>(raw_value(info, 0x2028, 0));
+}
+
+uint32_t can_sim::raw_value(const node_info& info, uint16_t index, uint8_t subindex) {
+    auto o = info.objects.find(key(index, subindex));
+    if (o == info.objects.end()) return 0;
+    uint32_t v = 0;
+    for (size_t k = o->second.bytes.size(); k-- > 0;)
+        v = (v << 8) | o->second.bytes[k];
+    return v;
 }
 
 void can_sim::set_ramp_duration(uint8_t node, int64_t ms) {
@@ -661,6 +685,9 @@ int32_t can_sim::sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex,
         if (!object.writable) return answer(abort_read_only);
         const bool fits = object.capacity ? size <= object.capacity : size == object.bytes.size();
         if (!fits) return answer(abort_length);
+        const bool turning = info.level_until >= 0 && now() < info.level_until;
+        if (node == 0x40 && index == 0x2028 && subindex == 0 && !turning)
+            info.level_from = static_cast<uint16_t>(raw_value(info, 0x2028, 0));
         object.bytes.assign(bytes, bytes + size);
         react(node, info, index, subindex);
         return answer(0);
@@ -684,6 +711,8 @@ bool ramp_node(uint8_t node) { return node == 0x7F || node == 0x3E || node == 0x
 
 }  // namespace
 
+int64_t can_sim::now() const { return now_ms_ ? now_ms_() : steady_now_ms(); }
+
 void can_sim::tick() {
     std::lock_guard<std::mutex> hold(lock_);
     for (auto& [node, info] : nodes_)
@@ -704,7 +733,7 @@ void can_sim::report_ndw_status(node_info& info) {
 }
 
 void can_sim::animate(uint8_t node, node_info& info) {
-    const int64_t now = now_ms_ ? now_ms_() : steady_now_ms();
+    const int64_t now = this->now();
     auto set = [&](uint16_t index, uint8_t subindex, uint8_t v) {
         auto o = info.objects.find(key(index, subindex));
         if (o != info.objects.end() && !o->second.bytes.empty()) o->second.bytes[0] = v;
@@ -733,6 +762,11 @@ void can_sim::animate(uint8_t node, node_info& info) {
         }
         report_ndw_status(info);
     }
+    if (node == 0x40 && info.level_until >= 0 && now >= info.level_until) {
+        set(0x2021, 0, 0x00);
+        info.level_until = -1;
+        report_ndw_status(info);
+    }
     if (ramp_node(node) && info.ramp_until >= 0 && now >= info.ramp_until) {
         set(0x2000, 0, 0);
         info.ramp_until = -1;
@@ -740,7 +774,7 @@ void can_sim::animate(uint8_t node, node_info& info) {
 }
 
 void can_sim::react(uint8_t node, node_info& info, uint16_t index, uint8_t subindex) {
-    const int64_t now = now_ms_ ? now_ms_() : steady_now_ms();
+    const int64_t now = this->now();
     auto value = [&](uint16_t i, uint8_t s) -> int32_t {
         auto o = info.objects.find(key(i, s));
         if (o == info.objects.end() || o->second.bytes.empty()) return 0;
@@ -763,6 +797,10 @@ void can_sim::react(uint8_t node, node_info& info, uint16_t index, uint8_t subin
     } else if (node == 0x40 && index == 0x2020 && subindex == 0 && value(0x2020, 0) == 3) {
         info.home_start = now;
         set(0x2021, 0, 0x08);
+        report_ndw_status(info);
+    } else if (node == 0x40 && index == 0x2028 && subindex == 0) {
+        info.level_until = now + ndw_level_ms_;
+        set(0x2021, 0, 0x02);
         report_ndw_status(info);
     } else if (ramp_node(node) && index >= 0x2003 && index <= 0x2006 && subindex == 5) {
         set(index, 1, 1);  // a loaded table makes the slot valid

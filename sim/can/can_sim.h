@@ -79,6 +79,14 @@ public:
     // moving to the initial position) for move_ms, then 0 (stopped).
     // Each change of status is also sent as the node's status PDO (COB-ID 0x2C0).
     void set_homing(int64_t search_ms, int64_t move_ms, bool fails);
+    // A write of the ND wheel's light level (0x2028/0 on the focus and ND wheel node)
+    // turns the wheel for this long (default 150 ms): status 0x02 meanwhile, 0 after,
+    // each change sent as the status PDO; the light stays at the old level until the
+    // wheel stops.
+    void set_ndw_level_time(int64_t ms);
+    // The light level the ND wheel stands at now (the node's raw value, as held in
+    // 0x2028/0; 0 without the node).
+    uint16_t ndw_level() const;
     // Brings every node up to the current time (a bus access does so for its node),
     // sending the PDOs of any change.
     void tick();
@@ -159,6 +167,8 @@ private:
         int64_t ramp_until = -1;
         int dmi_polls_left = 0;
         int reported_status = -1;  // the ND wheel status last sent as a PDO
+        int64_t level_until = -1;  // the ND wheel turns to a new light level until then
+        uint16_t level_from = 0;   // the light level it turns from
     };
     void report_ndw_status(node_info& info);                           // lock_ held
     void queue_pdos(const std::vector<can_pdo>& batch, bool overrun);  // lock_ held
@@ -190,7 +200,10 @@ private:
     // faulted(), then -2 while not connected. Called with lock_ held.
     bool refused(can_op op, int32_t* status);
     void update_firmware_objects();  // lock_ held
-    void start_delivery();           // lock_ held
+    int64_t now() const;
+    // The value of a 1-, 2- or 4-byte object, little-endian; 0 when it does not exist.
+    static uint32_t raw_value(const node_info& info, uint16_t index, uint8_t subindex);
+    void start_delivery();  // lock_ held
     void stop_delivery();
     void deliver();
     int32_t sdo(bool write, uint8_t node, uint16_t index, uint8_t subindex, void* data, uint32_t size,
@@ -227,6 +240,7 @@ private:
     int64_t search_ms_ = 500, home_move_ms_ = 500;
     bool home_fails_ = false;
     int dmi_ready_after_ = 1;
+    int64_t ndw_level_ms_ = 150;
 };
 
 // The 17 operations of the process's virtual instrument as free functions, with the
