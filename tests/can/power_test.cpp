@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "calfile/sysinfo.h"
 #include "can/can_bus.h"
@@ -71,12 +72,17 @@ protected:
 struct family_case {
     const char* calfile;
     const char* golden;
+    const char* statement = nullptr;  // applied after the file
 };
 
 class PowerFamilies : public PowerTest, public ::testing::WithParamInterface<family_case> {};
 
 TEST_P(PowerFamilies, OnAndOffMatchTheirTranscript) {
     load(GetParam().calfile);
+    // On the instrument the file describes.
+    if (GetParam().statement) {
+        ASSERT_EQ(sb_readCal(0, GetParam().statement), 0);
+    }
     EXPECT_EQ(can_inst_on(si_), 0);
     EXPECT_EQ(can_power_last_stage(si_), can_power_stage::on);
     EXPECT_TRUE(registered());
@@ -92,7 +98,9 @@ INSTANTIATE_TEST_SUITE_P(Families, PowerFamilies,
                                            family_case{"loomapcan.cal", "loomap.txt"},
                                            family_case{"tarncan.cal", "tarncan.txt"},
                                            family_case{"eskercan.cal", "eskercan.txt"},
-                                           family_case{"wstarncan.cal", "wstarncan.txt"}),
+                                           family_case{"wstarncan.cal", "wstarncan.txt"},
+                                           // Present, not required: ", Ignore", and never contacted.
+                                           family_case{"loomacan.cal", "looma_ignore.txt", "+IgnoreDualBrushMotor"}),
                          [](const auto& info) {
                              const std::string golden = info.param.golden;
                              return golden.substr(0, golden.find('.'));
@@ -116,6 +124,24 @@ TEST_F(PowerTest, ASecondPowerOnAfterPowerOffRunsTheSameSequence) {
     transcript_.clear();
     EXPECT_EQ(can_inst_off(si_), 0);
     EXPECT_EQ(transcript_.text(), "[+0ms] Instrument OFF\n");
+}
+
+TEST_F(PowerTest, AWandThatDoesNotComeUpIsOnlyFlaggedAbsent) {
+    load("tarncan.cal");
+    sim().set_operational_from(CAN_NODE_ID_WAND, -1);
+    EXPECT_EQ(can_inst_on(si_), 0);
+    EXPECT_FALSE(can_state_of(si_)->present.wand);
+}
+
+TEST_F(PowerTest, APresentRingSpotNodeIsBroughtUpAndThenRequired) {
+    load("eskercan.cal");
+    sim().add_node(CAN_NODE_ID_DD_RS, sim::virtual_product_base + CAN_NODE_ID_DD_RS);
+    ASSERT_FALSE(can_state_of(si_)->required.dd_rs);
+    EXPECT_EQ(can_inst_on(si_), 0);
+    EXPECT_TRUE(can_state_of(si_)->required.dd_rs);
+    // Its disk turns and runs in mode 1.
+    EXPECT_EQ(sim().object(CAN_NODE_ID_DD_RS, 0x2000, 0), std::vector<uint8_t>{1});
+    EXPECT_EQ(sim().object(CAN_NODE_ID_DD_RS, 0x2002, 0), std::vector<uint8_t>{1});
 }
 
 // ---- one fault per failure branch ----
