@@ -51,7 +51,7 @@ protected:
     // Reads an example calibration file into slot 0 and lays out the virtual
     // instrument it describes.
     void load(const std::string& calfile) {
-        ASSERT_EQ(sb_readCal(0, (std::string(MF_EXAMPLES) + "/calfiles/" + calfile).c_str()), 0);
+        ASSERT_EQ(sb_readCal(0, ("calfiles/" + calfile).c_str()), 0);
         si_ = sb_slot(0);
         ASSERT_TRUE(sim::configure_virtual_instrument(sim(), *si_));
         sim().set_time_source(&now_ms);
@@ -113,7 +113,7 @@ TEST_F(PowerTest, ASecondPowerOnAfterPowerOffRunsTheSameSequence) {
     const std::string first = transcript_.text();
     // The power-off freed the configuration record: the calibration is read again;
     // the instrument was switched off and on meanwhile.
-    ASSERT_EQ(sb_readCal(0, (std::string(MF_EXAMPLES) + "/calfiles/tarncan.cal").c_str()), 0);
+    ASSERT_EQ(sb_readCal(0, "calfiles/tarncan.cal"), 0);
     ASSERT_TRUE(sim::configure_virtual_instrument(sim(), *si_));
     sim().set_time_source(&now_ms);
     transcript_.clear();

@@ -54,7 +54,7 @@ struct instrument_case {
 class InstrumentTool : public ::testing::TestWithParam<instrument_case> {};
 
 TEST_P(InstrumentTool, VirtualInstrumentPowersOnAndOff) {
-    const ToolRun r = run_tool(program, {"--virtual", examples + "/calfiles/" + GetParam().calfile});
+    const ToolRun r = run_tool(program, {"--virtual", std::string("calfiles/") + GetParam().calfile});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(comparable(r.out), lines(golden(GetParam().golden)));
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Examples, InstrumentTool,
 TEST(InstrumentToolFailures, ExitCodesSayWhichStepFailed) {
     TempDir dir;
     // A MAC address that was never configured stops the power-on at the bridge.
-    std::ifstream in(examples + "/calfiles/tarncan.cal", std::ios::binary);
+    std::ifstream in("calfiles/tarncan.cal", std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     std::string cal = text.str();
@@ -86,17 +86,17 @@ TEST(InstrumentToolFailures, ExitCodesSayWhichStepFailed) {
     EXPECT_NE(no_mac.out.find("can_inst_on: ERR_CAN_MACADDRESS_ERROR"), std::string::npos) << no_mac.out;
     EXPECT_NE(no_mac.out.find("Instrument OFF"), std::string::npos);
 
-    const ToolRun serial = run_tool(program, {"--virtual", examples + "/calfiles/sableqv.cal"});
+    const ToolRun serial = run_tool(program, {"--virtual", "calfiles/sableqv.cal"});
     EXPECT_EQ(serial.code, 2);
     EXPECT_EQ(comparable(serial.err),
-              lines("mapforge-instrument: <examples>/calfiles/sableqv.cal does not describe a CAN instrument\n"));
+              lines("mapforge-instrument: calfiles/sableqv.cal does not describe a CAN instrument\n"));
 
     const ToolRun missing = run_tool(program, {"--virtual", dir.file("none.cal")});
     EXPECT_EQ(missing.code, 2);
     EXPECT_EQ(missing.err, lines("mapforge-instrument: cannot read the calibration file: ERR_CANT_READ_FILE\n"));
 
     // No bus library beside the program or on the library path.
-    const ToolRun no_library = run_tool(program, {examples + "/calfiles/tarncan.cal"});
+    const ToolRun no_library = run_tool(program, {"calfiles/tarncan.cal"});
     EXPECT_EQ(no_library.code, 3);
     EXPECT_EQ(no_library.err, lines("mapforge-instrument: no bus library: ERR_CAN_NOT_AVAIL\n"));
 
