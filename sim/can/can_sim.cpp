@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 namespace mf::sim {
@@ -788,6 +789,18 @@ void can_sim::react(uint8_t node, node_info& info, uint16_t index, uint8_t subin
         auto o = info.objects.find(key(i, s));
         if (o != info.objects.end() && !o->second.bytes.empty()) o->second.bytes[0] = v;
     };
+    // A slot's ramp at its own rate: its points (two bytes each) over the rate object
+    // (the rate in kHz x 1000, a float), in milliseconds; 0 without a usable rate.
+    auto own_ms = [&](int32_t slot) -> int64_t {
+        const auto i = static_cast<uint16_t>(0x2003 + slot);
+        auto data = info.objects.find(key(i, 5));
+        auto rate = info.objects.find(key(i, 4));
+        if (data == info.objects.end() || rate == info.objects.end() || rate->second.bytes.size() != 4) return 0;
+        float hz = 0;
+        std::memcpy(&hz, rate->second.bytes.data(), 4);
+        if (!(hz > 0)) return 0;
+        return std::llround(static_cast<double>(data->second.bytes.size() / 2) * 1000.0 / hz);
+    };
     const bool motor = node == 0x40 || node == 0x42 || node == 0x44 || node == 0x46;
     if (motor && index == 0x2034 && subindex == 0) {
         const int32_t current = value(0x2034, 0);
@@ -807,7 +820,7 @@ void can_sim::react(uint8_t node, node_info& info, uint16_t index, uint8_t subin
     } else if (ramp_node(node) && index == 0x2000 && subindex == 0) {
         const int32_t slot = value(0x2001, 0);
         if (value(0x2000, 0) == 1 && slot >= 0 && slot < 4 && value(static_cast<uint16_t>(0x2003 + slot), 1)) {
-            info.ramp_until = now + info.ramp_ms;
+            info.ramp_until = now + (info.ramp_ms >= 0 ? info.ramp_ms : own_ms(slot));
         } else {
             set(0x2000, 0, 0);
         }

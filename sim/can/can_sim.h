@@ -90,7 +90,9 @@ public:
     // Brings every node up to the current time (a bus access does so for its node),
     // sending the PDOs of any change.
     void tick();
-    // How long a started ramp runs on a ramp generator or PZT node (status 1 meanwhile).
+    // How long a started ramp runs on a ramp generator or PZT node (status 1 meanwhile);
+    // below 0, the slot's own ramp: its points (the whole table on the ramp generator)
+    // at its rate.
     void set_ramp_duration(uint8_t node, int64_t ms);
     // After a DMI reset the ready flags keep bit 0 until the poll-th read of them.
     void set_dmi_ready_after(int polls);
