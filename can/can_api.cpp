@@ -5,6 +5,7 @@
 #include "common/error_codes.h"
 #include "common/msg.h"
 #include "platform/dynlib.h"
+#include "platform/module_version.h"
 
 namespace mf {
 
@@ -29,6 +30,9 @@ can_api unbound_table() {
 
 can_api table = unbound_table();
 platform::dynlib_handle bound_library = nullptr;
+std::string bound_name;
+can_lib_version installed_version{0, 0};
+bool installed = false;
 
 void release_library() {
     platform::dynlib_free(bound_library);
@@ -39,13 +43,15 @@ void release_library() {
 
 const can_api& can_lib() { return table; }
 
-int32_t can_install_api(const can_api& ops) {
+int32_t can_install_api(const can_api& ops, can_lib_version version) {
 #define MF_CAN_CHECK(name, params) \
     if (!ops.name) return ERR_INVALID_PARAM;
     MF_CAN_OPERATIONS(MF_CAN_CHECK)
 #undef MF_CAN_CHECK
     release_library();
     table = ops;
+    installed = true;
+    installed_version = version;
     return 0;
 }
 
@@ -73,14 +79,29 @@ int32_t can_bind_library(const char* base_name) {
     release_library();
     table = ops;
     bound_library = lib;
+    bound_name = base;
+    installed = false;
     return 0;
 }
 
 void can_unbind_library() {
     table = unbound_table();
     release_library();
+    installed = false;
 }
 
 bool can_library_loaded() { return bound_library != nullptr; }
+
+bool can_library_version(can_lib_version* out) {
+    *out = {0, 0};
+    if (installed) {
+        *out = installed_version;
+        return true;
+    }
+    platform::module_version v{};
+    if (!bound_library || !platform::loaded_module_version(bound_name, &v)) return false;
+    *out = {v.major, v.minor};
+    return true;
+}
 
 }  // namespace mf

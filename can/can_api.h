@@ -102,10 +102,16 @@ struct can_api {
 // another thread calls through it.
 const can_api& can_lib();
 
-// Installs an in-process implementation; every slot must be set (a null slot is
-// refused with ERR_INVALID_PARAM and the table is left as it was). Releases a library
-// bound by name.
-int32_t can_install_api(const can_api& ops);
+// The version of the interface library in use.
+struct can_lib_version {
+    int32_t major;
+    int32_t minor;
+};
+
+// Installs an in-process implementation, which reports `version` as the library's
+// version; every slot must be set (a null slot is refused with ERR_INVALID_PARAM and
+// the table is left as it was). Releases a library bound by name.
+int32_t can_install_api(const can_api& ops, can_lib_version version = {0, 0});
 
 // Loads the library by base name ("VaroCANopen": VaroCANopen.dll on Windows,
 // libVaroCANopen.so elsewhere) and resolves all 17 operations. On failure nothing is
@@ -119,5 +125,11 @@ void can_unbind_library();
 
 // True when a library is bound by name (not an in-process implementation).
 bool can_library_loaded();
+
+// The version of the library in use: the product version of the library bound by
+// name (platform/module_version.h says where it comes from on each system), or the
+// one an in-process implementation was installed with. False (and 0.0) when the
+// bound library carries none or nothing is bound.
+bool can_library_version(can_lib_version* out);
 
 }  // namespace mf

@@ -15,11 +15,13 @@ else()
 endif()
 include(GoogleTest)
 
-# mf_add_test(name [THREADS] SOURCES... LIBS...): one test binary, discovered by CTest.
+# mf_add_test(name [THREADS] SOURCES... LIBS... [ENVIRONMENT VAR=value]): one test
+# binary, discovered by CTest; its tests run with the environment variable given (one:
+# the discovery passes the properties on as one flat list).
 # THREADS marks a binary with tests that start threads: its tests get the label
 # "threads", and they are the only tests of the ThreadSanitizer build.
 function(mf_add_test name)
-  cmake_parse_arguments(T "THREADS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "THREADS" "ENVIRONMENT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} mf_testsupport GTest::gtest_main)
   if(MF_TSAN AND NOT T_THREADS)
@@ -30,6 +32,15 @@ function(mf_add_test name)
   if(T_THREADS)
     set(labels threads)
   endif()
+  # The discovery hands the properties on as one flat list, so an empty label cannot
+  # stand before another property.
+  if(T_ENVIRONMENT AND labels)
+    set(properties LABELS ${labels} ENVIRONMENT ${T_ENVIRONMENT})
+  elseif(T_ENVIRONMENT)
+    set(properties ENVIRONMENT ${T_ENVIRONMENT})
+  else()
+    set(properties LABELS "${labels}")
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES LABELS "${labels}")
+                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES "${properties}")
 endfunction()

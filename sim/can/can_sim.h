@@ -251,7 +251,11 @@ private:
 MF_CAN_OPERATIONS(MF_SIM_FREE)
 #undef MF_SIM_FREE
 
-// The in-process table: install with can_install_api(mf::sim::can_sim_api()).
+// The in-process table: install with can_install_api(mf::sim::can_sim_api(),
+// mf::sim::can_sim_version()).
 can_api can_sim_api();
+// The version the virtual instrument reports as the bus library's (the loadable
+// library carries the same in its file name or version resource).
+inline can_lib_version can_sim_version() { return {MF_CAN_SIM_VERSION_MAJOR, MF_CAN_SIM_VERSION_MINOR}; }
 
 }  // namespace mf::sim
