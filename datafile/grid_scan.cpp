@@ -250,6 +250,10 @@ const char* fixed_scan_name(fixed_scan scan) {
     return "?";
 }
 
+size_t scan_fixed_line(fixed_scan scan, const char* line, int32_t* out, const sample_map& m) {
+    return fixed_scan_available(scan) ? fixed_line(line, out, m, scan_of(scan)) : 0;
+}
+
 span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
     const line_scan scan = active_line_scan();
     size_t n = 0;

@@ -38,6 +38,10 @@ fixed_scan active_fixed_scan();
 bool set_fixed_scan(fixed_scan scan);
 const char* fixed_scan_name(fixed_scan scan);
 
+// One line by a scan (line[-1] to line[71] readable): the line's length (71,
+// or 72 with CR LF) when the scan took its ten fields into out, else 0.
+size_t scan_fixed_line(fixed_scan scan, const char* line, int32_t* out, const sample_map& m);
+
 struct span_result {
     const char* stop;
     size_t values;
