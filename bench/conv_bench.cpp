@@ -63,7 +63,8 @@ bool timed(const std::vector<std::string>& args, const std::string& output, cons
 
 int main(int argc, char** argv) {
     if (argc < 6) {
-        std::fprintf(stderr, "Usage:  conv-bench mapforge make-grid fscanf-convert numpy-script work-directory [runs]\n");
+        std::fprintf(stderr,
+                     "Usage:  conv-bench mapforge make-grid fscanf-convert numpy-script work-directory [runs]\n");
         return 1;
     }
     const std::string mapforge = argv[1], make_grid = argv[2], fscanf_convert = argv[3], numpy_script = argv[4],

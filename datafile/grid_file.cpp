@@ -30,8 +30,8 @@ struct grid_line {
 
 }  // namespace
 
-int32_t read_grid_preamble(codev::text_source& in, data_header* header, data_array* phase, sw_info* sw,
-                           size_t* count, grid::sample_map* map) {
+int32_t read_grid_preamble(codev::text_source& in, data_header* header, data_array* phase, sw_info* sw, size_t* count,
+                           grid::sample_map* map) {
     if (!in.ok()) return ERR_NO_MEM;
     char text[512];
     if (!in.read_line(text, sizeof text, true)) return ERR_PREMATURE_EOF;
@@ -120,8 +120,13 @@ int32_t grid_input::scan(size_t count, const grid::sample_map& m, const grid::sa
     if (!in_memory()) return grid::scan_samples(*text_, count, m, sink);
     const char* start = text_->cursor();
     if (!release || !map_.data()) return grid::scan_samples(start, base_ + size_, count, m, sink);
+    // Handed back a few megabytes at a time: each release is a system call.
+    constexpr size_t release_step = size_t{4} << 20;
+    const char* kept = start;
     return grid::scan_samples(start, base_ + size_, count, m, sink, [&](const char* upto) {
-        map_.release(static_cast<size_t>(start - base_), static_cast<size_t>(upto - start));
+        if (static_cast<size_t>(upto - kept) < release_step && upto != base_ + size_) return;
+        map_.release(static_cast<size_t>(kept - base_), static_cast<size_t>(upto - kept));
+        kept = upto;
     });
 }
 

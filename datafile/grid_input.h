@@ -47,7 +47,7 @@ private:
 // and the header line into cleared records; phase gets the map's shape (no data),
 // *count the number of samples and *map how they become phase samples. The codes
 // and messages of read_grid_file for everything before the samples.
-int32_t read_grid_preamble(codev::text_source& in, data_header* header, data_array* phase, sw_info* sw,
-                           size_t* count, grid::sample_map* map);
+int32_t read_grid_preamble(codev::text_source& in, data_header* header, data_array* phase, sw_info* sw, size_t* count,
+                           grid::sample_map* map);
 
 }  // namespace mf

@@ -108,10 +108,10 @@ bool scan_line_eight_byte(const char* line, int32_t* out, const sample_map& m) {
 
 // Four fields, one per 64-bit lane, from two 16-byte loads of two fields each.
 // Returns the values' validity; the values go to v (in order, two or four).
-__attribute__((target("avx2"))) bool scan_quad(__m256i raw, uint32_t lanes, uint32_t blank_first, __m128i* v) {
-    const __m256i spread =
-        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 7, 8, 9, 10, 11, 12, 13, 14, 0, 1, 2, 3, 4, 5, 6, 7, 7, 8, 9, 10, 11, 12,
-                         13, 14);
+__attribute__((target("avx2"), always_inline)) inline bool scan_quad(__m256i raw, uint32_t lanes, uint32_t blank_first,
+                                                                     __m128i* v) {
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 7, 8, 9, 10, 11, 12, 13, 14, 0, 1, 2, 3, 4, 5, 6, 7,
+                                            7, 8, 9, 10, 11, 12, 13, 14);
     const __m256i x = _mm256_shuffle_epi8(raw, spread);
     const __m256i from_zero = _mm256_sub_epi8(x, _mm256_set1_epi8('0'));
     const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero);
@@ -123,7 +123,6 @@ __attribute__((target("avx2"))) bool scan_quad(__m256i raw, uint32_t lanes, uint
     const auto d = static_cast<uint32_t>(_mm256_movemask_epi8(is_digit)) & keep;
     const auto s = static_cast<uint32_t>(_mm256_movemask_epi8(is_sign)) & keep;
     const auto b = static_cast<uint32_t>(_mm256_movemask_epi8(is_blank));
-    const auto n = static_cast<uint32_t>(_mm256_movemask_epi8(is_minus));
     const uint32_t lowest = d & ~(d << 1);
     const uint32_t before = lowest >> 1;
     const bool ok = ((d | b | s) & keep) == keep && ((d << 1) & keep & ~d) == 0 &&
@@ -136,27 +135,24 @@ __attribute__((target("avx2"))) bool scan_quad(__m256i raw, uint32_t lanes, uint
     const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
     const __m256i packed = _mm256_packus_epi32(fours, fours);
     const __m256i eights = _mm256_madd_epi16(packed, _mm256_set1_epi32(0x00012710));
-    // Lanes 0, 1 (low half) and 4, 5 (high half) hold the four fields.
-    const __m128i values = _mm256_castsi256_si128(_mm256_permute4x64_epi64(eights, 0x08));
-    const uint32_t negative = n & before;
-    const __m128i sign_mask = _mm_setr_epi32(-static_cast<int32_t>((negative & 0xFFu) != 0),
-                                             -static_cast<int32_t>((negative & 0xFF00u) != 0),
-                                             -static_cast<int32_t>((negative & 0xFF0000u) != 0),
-                                             -static_cast<int32_t>((negative & 0xFF000000u) != 0));
-    *v = _mm_sub_epi32(_mm_xor_si128(values, sign_mask), sign_mask);
+    // In a field that passed, a minus is its sign. Lanes 0, 1 (low half) and
+    // 4, 5 (high half) of eights hold the four fields; packing the per-field
+    // masks the same way lines them up.
+    const __m256i positive = _mm256_cmpeq_epi64(_mm256_and_si256(is_minus, in_field), _mm256_setzero_si256());
+    const __m256i negative = _mm256_xor_si256(_mm256_packs_epi32(positive, positive), _mm256_set1_epi32(-1));
+    const __m256i signed_values = _mm256_sub_epi32(_mm256_xor_si256(eights, negative), negative);
+    *v = _mm256_castsi256_si128(_mm256_permute4x64_epi64(signed_values, 0x08));
     return ok;
 }
 
-__attribute__((target("avx2"))) __m128i map_quad(__m128i v, const sample_map& m) {
+__attribute__((target("avx2"), always_inline)) inline __m128i map_quad(__m128i v, const sample_map& m) {
     __m128i out = _mm_sll_epi32(v, _mm_cvtsi32_si128(m.shift));
-    if (m.has_nda)
-        out = _mm_blendv_epi8(out, _mm_set1_epi32(invalid_phase), _mm_cmpeq_epi32(v, _mm_set1_epi32(m.nda)));
-    if (m.big_endian)
-        out = _mm_shuffle_epi8(out, _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
+    if (m.has_nda) out = _mm_blendv_epi8(out, _mm_set1_epi32(invalid_phase), _mm_cmpeq_epi32(v, _mm_set1_epi32(m.nda)));
+    if (m.big_endian) out = _mm_shuffle_epi8(out, _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12));
     return out;
 }
 
-__attribute__((target("avx2"))) __m256i load_pairs(const char* a, const char* b) {
+__attribute__((target("avx2"), always_inline)) inline __m256i load_pairs(const char* a, const char* b) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a))),
                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), 1);
 }

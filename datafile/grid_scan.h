@@ -16,8 +16,8 @@ namespace mf::grid {
 struct sample_map {
     bool has_nda = false;
     int32_t nda = 0;
-    int shift = 0;             // left shift for k > 0, else 0
-    bool big_endian = false;   // samples delivered in the data file's byte order
+    int shift = 0;            // left shift for k > 0, else 0
+    bool big_endian = false;  // samples delivered in the data file's byte order
 };
 
 // The scans of the writer's layout (ten seven-character fields and a line end).

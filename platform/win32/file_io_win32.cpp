@@ -136,7 +136,8 @@ replace_result replace_wide(const std::wstring& path, const content_producer& pr
                                        &temp, info.exists ? FILE_FLAG_WRITE_THROUGH : 0);
     if (!out.valid()) {
         // Only a folder that refuses new files sends the write to the file itself.
-        if (info.exists && GetLastError() == ERROR_ACCESS_DENIED) return write_in_place(info.final_path, true, produce, before_in_place);
+        if (info.exists && GetLastError() == ERROR_ACCESS_DENIED)
+            return write_in_place(info.final_path, true, produce, before_in_place);
         return failure(replace_stage::open);
     }
     auto abandon = [&](replace_stage stage, int status) {
