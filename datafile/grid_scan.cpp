@@ -73,20 +73,24 @@ inline uint32_t eight_digits(uint64_t v) {
     return static_cast<uint32_t>(v);
 }
 
-// One field in a word: byte 0 is the character before the field (not part of it).
+// One field in a word: byte 0 is the character before the field (not part of
+// it). The digits must run to the field's end; the byte before them may be a
+// sign or a blank, every byte before that a blank.
 bool scan_word(uint64_t x, bool first, int32_t* value) {
     constexpr uint64_t field = highs & ~uint64_t{0x80};
+    constexpr uint64_t blanks = ones * ' ';
     const uint64_t d = digit_bytes(x) & field;
-    const uint64_t blank = bytes_equal(x, ' ');
-    const uint64_t minus = bytes_equal(x, '-');
-    const uint64_t sign = minus | bytes_equal(x, '+');
-    const uint64_t lowest = d & ~(d << 8);
-    const uint64_t before = lowest >> 8;  // where a sign may stand
-    const bool ok = ((d | blank | sign) & field) == field && ((d << 8) & ~d) == 0 && (d >> 63) != 0 &&
-                    (sign & field & ~before) == 0 && (first || (blank & 0x8000) != 0);
-    const uint64_t digits = x & ((d >> 7) * 0xFF) & (ones * 0x0F);
-    const auto magnitude = static_cast<int32_t>(eight_digits(digits));
-    *value = (minus & before) != 0 ? -magnitude : magnitude;
+    const uint64_t up = d << 8;
+    const uint64_t digit_mask = (d >> 7) * 0xFF;
+    const uint64_t sign_mask = (((d & ~up) >> 15) * 0xFF) & ~uint64_t{0xFF};  // none when all seven are digits
+    const uint64_t rest = ~(digit_mask | sign_mask | 0xFF);
+    const uint64_t sign = x & sign_mask;
+    const bool negative = sign_mask != 0 && sign == ((ones * '-') & sign_mask);
+    const bool sign_ok = negative || sign == (blanks & sign_mask) || sign == ((ones * '+') & sign_mask);
+    const bool ok = (up & ~d) == 0 && (d >> 63) != 0 && ((x ^ blanks) & rest) == 0 && sign_ok &&
+                    (first || ((x >> 8) & 0xFF) == ' ');
+    const auto magnitude = static_cast<int32_t>(eight_digits(x & digit_mask & (ones * 0x0F)));
+    *value = negative ? -magnitude : magnitude;
     return ok;
 }
 
@@ -296,6 +300,7 @@ struct chunk_slot {
     const char* begin = nullptr;
     const char* end = nullptr;
     span_result result{};
+    bool no_memory = false;
     bool ready = false;
     int32_t* values = nullptr;
     size_t capacity = 0;
@@ -357,11 +362,8 @@ private:
     // Outside the lock: the slot belongs to the claiming thread until ready.
     void parse(chunk_slot& slot) {
         const size_t room = std::min(count_, most_fields(static_cast<size_t>(slot.end - slot.begin)));
-        if (!slot.reserve(room)) {
-            slot.result = {slot.begin, 0, false};
-            out_of_memory_.store(true);
-            return;
-        }
+        slot.no_memory = !slot.reserve(room);
+        if (slot.no_memory) return;
         slot.result = parse_span(slot.begin, slot.end, slot.values, room, map_);
     }
 
@@ -388,7 +390,7 @@ private:
 
     // Hands one parsed chunk on; 0 to go on, 1 when all samples are in, else a code.
     int32_t hand_on(chunk_slot& slot) {
-        if (out_of_memory_.load()) return ERR_NO_MEM;
+        if (slot.no_memory) return ERR_NO_MEM;
         const span_result& r = slot.result;
         const size_t take = std::min(r.values, count_ - done_);
         if (take > 0 && sink_) sink_(slot.values, take);
@@ -437,7 +439,6 @@ private:
     size_t handed_ = 0;
     size_t done_ = 0;  // samples handed on
     bool stop_ = false;
-    std::atomic<bool> out_of_memory_{false};
     std::mutex mutex_;
     std::condition_variable changed_;
 };
