@@ -120,8 +120,8 @@ int32_t grid_input::scan(size_t count, const grid::sample_map& m, const grid::sa
     if (!in_memory()) return grid::scan_samples(*text_, count, m, sink);
     const char* start = text_->cursor();
     if (!release || !map_.data()) return grid::scan_samples(start, base_ + size_, count, m, sink);
-    // Handed back a few megabytes at a time: each release is a system call.
-    constexpr size_t release_step = size_t{4} << 20;
+    // Handed back a megabyte at a time: each release is a system call.
+    constexpr size_t release_step = size_t{1} << 20;
     const char* kept = start;
     return grid::scan_samples(start, base_ + size_, count, m, sink, [&](const char* upto) {
         if (static_cast<size_t>(upto - kept) < release_step && upto != base_ + size_) return;

@@ -52,12 +52,6 @@ bool scan_line_none(const char*, int32_t*, const sample_map&) { return false; }
 constexpr uint64_t ones = 0x0101010101010101ull;
 constexpr uint64_t highs = 0x8080808080808080ull;
 
-// The high bit of each byte of x that equals c.
-inline uint64_t bytes_equal(uint64_t x, unsigned char c) {
-    const uint64_t y = x ^ (ones * c);
-    return ~(((y & ~highs) + ~highs) | y) & highs;
-}
-
 // The high bit of each byte of x that is a decimal digit.
 inline uint64_t digit_bytes(uint64_t x) {
     const uint64_t low = x & ~highs;
@@ -164,10 +158,10 @@ __attribute__((target("avx2"), always_inline)) inline __m256i load_pairs(const c
 __attribute__((target("avx2"))) bool scan_line_avx2(const char* line, int32_t* out, const sample_map& m) {
     const char* base = line - 1;  // fields 2k and 2k + 1 lie in the 16 bytes from base + 14k
     __m128i v0, v1, v2;
-    const bool ok = scan_quad(load_pairs(base, base + 14), 0xFFFFFFFFu, 0x02020200u, &v0) &
-                    scan_quad(load_pairs(base + 28, base + 42), 0xFFFFFFFFu, 0x02020202u, &v1) &
-                    scan_quad(load_pairs(base + 56, base + 56), 0x0000FFFFu, 0x00000202u, &v2);
-    if (!ok) return false;
+    if (!scan_quad(load_pairs(base, base + 14), 0xFFFFFFFFu, 0x02020200u, &v0) ||
+        !scan_quad(load_pairs(base + 28, base + 42), 0xFFFFFFFFu, 0x02020202u, &v1) ||
+        !scan_quad(load_pairs(base + 56, base + 56), 0x0000FFFFu, 0x00000202u, &v2))
+        return false;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), map_quad(v0, m));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), map_quad(v1, m));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), map_quad(v2, m));

@@ -11,6 +11,7 @@
 #include "common/alloc.h"
 #include "common/errors.h"
 #include "datafile/data_file.h"
+#include "datafile/data_reader.h"
 #include "datafile/grid_file.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -209,7 +210,22 @@ TEST(MapforgeConversion, LargeMapInLittleMemory) {
     }
     const ToolRun r = mapforge({in, out});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(test::read_file(out) == reference_output(dir, in));
+    // Checked row by row, so that this process stays small for the tests after it.
+    data_file_reader reader;
+    ASSERT_EQ(reader.open(out.c_str()), 0);
+    EXPECT_EQ(reader.layout().phase.width, 2048);
+    EXPECT_EQ(reader.layout().phase.height, 2048);
+    ASSERT_EQ(reader.seek_phase(), 0);
+    std::vector<int32_t> row(2048);
+    int differences = 0;
+    for (int y = 0; y < 2048; ++y) {
+        ASSERT_EQ(reader.read_phase_rows(row.data(), 1), 0);
+        for (int x = 0; x < 2048; ++x) {
+            const int i = y * 2048 + x;
+            differences += row[x] != (i % 7 == 0 ? invalid_phase : i % 65521 - 32760);
+        }
+    }
+    EXPECT_EQ(differences, 0);
 #ifndef MF_SANITIZE_BUILD
     if (r.peak_kb >= 0) {
         EXPECT_LT(r.peak_kb, 8 * 1024);
