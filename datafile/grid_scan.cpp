@@ -104,31 +104,36 @@ bool scan_line_eight_byte(const char* line, int32_t* out, const sample_map& m) {
 
 #ifdef MF_GRID_AVX2
 
-// Four fields, one per 64-bit lane, from two 16-byte loads of two fields each.
-// Returns the values' validity; the values go to v (in order, two or four).
-__attribute__((target("avx2"), always_inline)) inline bool scan_quad(__m256i raw, uint32_t lanes, uint32_t blank_first,
-                                                                     __m128i* v) {
+// Four fields, one per 64-bit lane (byte 0 of a lane is the byte before its
+// field), from two 16-byte loads of two fields each. The values go to *v in
+// order; the result has a bit set in some lane where a field breaks the layout
+// (the lanes outside lanes are not looked at).
+__attribute__((target("avx2"), always_inline)) inline __m256i scan_quad(__m256i raw, __m256i lanes, __m256i blank_first,
+                                                                        __m128i* v) {
     const __m256i spread = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 7, 8, 9, 10, 11, 12, 13, 14, 0, 1, 2, 3, 4, 5, 6, 7,
                                             7, 8, 9, 10, 11, 12, 13, 14);
     const __m256i x = _mm256_shuffle_epi8(raw, spread);
     const __m256i from_zero = _mm256_sub_epi8(x, _mm256_set1_epi8('0'));
-    const __m256i is_digit = _mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero);
-    const __m256i is_minus = _mm256_cmpeq_epi8(x, _mm256_set1_epi8('-'));
+    const __m256i in_field = _mm256_and_si256(lanes, _mm256_set1_epi64x(static_cast<int64_t>(0xFFFFFFFFFFFFFF00ull)));
+    const __m256i is_digit =
+        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero), in_field);
+    const __m256i is_minus = _mm256_and_si256(_mm256_cmpeq_epi8(x, _mm256_set1_epi8('-')), in_field);
     const __m256i is_sign = _mm256_or_si256(is_minus, _mm256_cmpeq_epi8(x, _mm256_set1_epi8('+')));
     const __m256i is_blank = _mm256_cmpeq_epi8(x, _mm256_set1_epi8(' '));
-    // One bit per byte, eight per field; bit 0 of each field is the byte before it.
-    const uint32_t keep = 0xFEFEFEFEu & lanes;
-    const auto d = static_cast<uint32_t>(_mm256_movemask_epi8(is_digit)) & keep;
-    const auto s = static_cast<uint32_t>(_mm256_movemask_epi8(is_sign)) & keep;
-    const auto b = static_cast<uint32_t>(_mm256_movemask_epi8(is_blank));
-    const uint32_t lowest = d & ~(d << 1);
-    const uint32_t before = lowest >> 1;
-    const bool ok = ((d | b | s) & keep) == keep && ((d << 1) & keep & ~d) == 0 &&
-                    (d & 0x80808080u & lanes) == (0x80808080u & lanes) && (s & ~before) == 0 &&
-                    (b & blank_first) == blank_first;
+    // The digits run to the field's end: a digit's next byte is a digit, the last
+    // byte is one; the byte before them may be a sign; every byte is a digit, a
+    // sign or a blank; every field but the first begins with a blank.
+    const __m256i digit_after = _mm256_slli_epi64(is_digit, 8);
+    const __m256i before = _mm256_srli_epi64(_mm256_andnot_si256(digit_after, is_digit), 8);
+    const __m256i last_byte = _mm256_and_si256(lanes, _mm256_set1_epi64x(static_cast<int64_t>(0xFF00000000000000ull)));
+    __m256i bad = _mm256_andnot_si256(is_digit, digit_after);
+    bad = _mm256_or_si256(bad, _mm256_andnot_si256(is_digit, last_byte));
+    bad = _mm256_or_si256(bad, _mm256_andnot_si256(before, _mm256_and_si256(is_sign, in_field)));
+    bad = _mm256_or_si256(bad,
+                          _mm256_andnot_si256(_mm256_or_si256(_mm256_or_si256(is_digit, is_sign), is_blank), in_field));
+    bad = _mm256_or_si256(bad, _mm256_andnot_si256(is_blank, blank_first));
     // Digit values, then pairs, fours and eights of digits.
-    const __m256i in_field = _mm256_set1_epi64x(static_cast<int64_t>(0xFFFFFFFFFFFFFF00ull));
-    const __m256i digits = _mm256_and_si256(from_zero, _mm256_and_si256(is_digit, in_field));
+    const __m256i digits = _mm256_and_si256(from_zero, is_digit);
     const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(0x010A));
     const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
     const __m256i packed = _mm256_packus_epi32(fours, fours);
@@ -136,11 +141,11 @@ __attribute__((target("avx2"), always_inline)) inline bool scan_quad(__m256i raw
     // In a field that passed, a minus is its sign. Lanes 0, 1 (low half) and
     // 4, 5 (high half) of eights hold the four fields; packing the per-field
     // masks the same way lines them up.
-    const __m256i positive = _mm256_cmpeq_epi64(_mm256_and_si256(is_minus, in_field), _mm256_setzero_si256());
+    const __m256i positive = _mm256_cmpeq_epi64(is_minus, _mm256_setzero_si256());
     const __m256i negative = _mm256_xor_si256(_mm256_packs_epi32(positive, positive), _mm256_set1_epi32(-1));
     const __m256i signed_values = _mm256_sub_epi32(_mm256_xor_si256(eights, negative), negative);
     *v = _mm256_castsi256_si128(_mm256_permute4x64_epi64(signed_values, 0x08));
-    return ok;
+    return bad;
 }
 
 __attribute__((target("avx2"), always_inline)) inline __m128i map_quad(__m128i v, const sample_map& m) {
@@ -157,11 +162,15 @@ __attribute__((target("avx2"), always_inline)) inline __m256i load_pairs(const c
 
 __attribute__((target("avx2"))) bool scan_line_avx2(const char* line, int32_t* out, const sample_map& m) {
     const char* base = line - 1;  // fields 2k and 2k + 1 lie in the 16 bytes from base + 14k
+    const __m256i all = _mm256_set1_epi8(-1);
+    const __m256i half = _mm256_setr_epi64x(-1, -1, 0, 0);
+    const __m256i blank = _mm256_set1_epi64x(0xFF00);
     __m128i v0, v1, v2;
-    if (!scan_quad(load_pairs(base, base + 14), 0xFFFFFFFFu, 0x02020200u, &v0) ||
-        !scan_quad(load_pairs(base + 28, base + 42), 0xFFFFFFFFu, 0x02020202u, &v1) ||
-        !scan_quad(load_pairs(base + 56, base + 56), 0x0000FFFFu, 0x00000202u, &v2))
-        return false;
+    const __m256i bad = _mm256_or_si256(
+        _mm256_or_si256(scan_quad(load_pairs(base, base + 14), all, _mm256_setr_epi64x(0, 0xFF00, 0xFF00, 0xFF00), &v0),
+                        scan_quad(load_pairs(base + 28, base + 42), all, blank, &v1)),
+        scan_quad(load_pairs(base + 56, base + 56), half, _mm256_and_si256(blank, half), &v2));
+    if (!_mm256_testz_si256(bad, bad)) return false;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), map_quad(v0, m));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), map_quad(v1, m));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 8), map_quad(v2, m));

@@ -88,8 +88,12 @@ TEST(GridScan, FixedFieldScansAgreeWithTheGeneralScanLineByLine) {
             std::string text = "\n" + writer_line(rng);
             const bool damaged = i % 2 == 1;
             if (damaged)
-                for (int k = static_cast<int>(rng() % 3); k >= 0; --k)
-                    text[1 + rng() % 70] = noise[rng() % (sizeof noise - 1)];
+                for (int k = static_cast<int>(rng() % 3); k >= 0; --k) {
+                    // Anywhere, or a digit where a field must begin with a blank
+                    // (the value before it would run on into it).
+                    const size_t at = rng() % 2 ? 1 + rng() % 70 : 1 + 7 * (1 + rng() % 9);
+                    text[at] = noise[rng() % (sizeof noise - 1)];
+                }
             text += std::string(8, ' ');
             int32_t got[10] = {};
             const size_t length = grid::scan_fixed_line(scan, text.data() + 1, got, m);
