@@ -45,14 +45,17 @@ std::FILE* u_fopen(const char* path, const char* mode) {
     return platform::open_file(std::string(path), mode);
 }
 
-int32_t u_replace_file(const char* path, const std::function<int32_t(platform::file_handle& out)>& produce) {
+int32_t u_replace_file(const char* path, const std::function<int32_t(platform::file_handle& out)>& produce,
+                       const std::function<int32_t()>& before_in_place) {
     if (!path) return ERR_CANT_CREATE_FILE;
     const platform::content_producer producer = [&](platform::file_handle& out) {
         return static_cast<int>(produce(out));
     };
+    platform::in_place_check check;
+    if (before_in_place) check = [&] { return static_cast<int>(before_in_place()); };
     const auto wide = u_wide_path(path);
-    const platform::replace_result result =
-        wide ? platform::replace_contents(*wide, producer) : platform::replace_contents(std::string(path), producer);
+    const platform::replace_result result = wide ? platform::replace_contents(*wide, producer, check)
+                                                 : platform::replace_contents(std::string(path), producer, check);
     switch (result.failed) {
     case platform::replace_stage::none:
         return 0;

@@ -44,7 +44,11 @@ std::FILE* u_fopen(const char* path, const char* mode);
 // produce returns 0 or its own error code, which is returned. Otherwise 0,
 // ERR_CANT_CREATE_FILE when nothing could be opened for the name, or
 // ERR_CANT_WRITE_FILE when the new contents could not be made durable.
-int32_t u_replace_file(const char* path, const std::function<int32_t(platform::file_handle& out)>& produce);
+// before_in_place, when given, is asked before a file is written in place (a
+// device, FIFO or file with other links); its non-zero code is returned and
+// nothing is opened.
+int32_t u_replace_file(const char* path, const std::function<int32_t(platform::file_handle& out)>& produce,
+                       const std::function<int32_t()>& before_in_place = {});
 
 // Copies source over destination. 0, or ERR_CANT_WRITE_FILE after the message
 // "u_copy_file failed: win_err = %d\n" with the system's error number.

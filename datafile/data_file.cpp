@@ -2,6 +2,7 @@
 #include "datafile/data_reader.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -75,6 +76,11 @@ int64_t sample_count(const data_array& a) { return int64_t{a.width} * a.height; 
 template <typename Array>
 bool shape_fits(const Array& a) {
     return a.width >= 0 && a.height >= 0 && sample_count(a) >= 0 && sample_count(a) <= a.capacity;
+}
+
+// A shape whose byte count the header's 32-bit field holds.
+bool shape_fits_header(const data_array& a) {
+    return a.width >= 0 && a.height >= 0 && sample_count(a) * 4 <= int64_t{UINT32_MAX};
 }
 
 void build_image(HeaderImage& image, int format, const sw_info* sw, const data_header* header,
@@ -155,15 +161,21 @@ int data_file_format(const data_header* header) {
 
 namespace {
 
-// Header and sample blocks, big-endian, to wherever sink sends them.
-int32_t write_data_image(const byte_sink& write_all, const sw_info* sw, const data_header* header,
-                         const intensity_array* intensity, const data_array* phase) {
+// The header alone, for arrays whose samples follow.
+int32_t write_header_image(const byte_sink& write_all, const sw_info* sw, const data_header* header,
+                           const intensity_array* intensity, const data_array* phase) {
     const int format = data_file_format(header);
     auto image = std::make_unique<HeaderImage>();
     image->fill(0);
     build_image(*image, format, sw, header, intensity, phase);
     const size_t header_size = format == 3 ? long_header_size : short_header_size;
-    if (!write_all(image->data(), header_size)) return ERR_CANT_WRITE_FILE;
+    return write_all(image->data(), header_size) ? 0 : ERR_CANT_WRITE_FILE;
+}
+
+// Header and sample blocks, big-endian, to wherever sink sends them.
+int32_t write_data_image(const byte_sink& write_all, const sw_info* sw, const data_header* header,
+                         const intensity_array* intensity, const data_array* phase) {
+    if (int32_t status = write_header_image(write_all, sw, header, intensity, phase)) return status;
     if (intensity)
         if (int32_t status = write_samples_be(write_all, intensity->data, static_cast<size_t>(sample_count(*intensity)),
                                               intensity_chunk))
@@ -208,6 +220,13 @@ int32_t write_data_file(const char* path, const sw_info* sw, const data_header* 
         return write_data_image([&out](const void* data, size_t size) { return out.write(data, size); }, sw, header,
                                 intensity, phase);
     });
+}
+
+int32_t write_phase_file_header(platform::file_handle& out, const sw_info* sw, const data_header* header,
+                                const data_array& shape) {
+    if (!shape_fits_header(shape)) return ERR_INVALID_PARAM;
+    return write_header_image([&out](const void* data, size_t size) { return out.write(data, size); }, sw, header,
+                              nullptr, &shape);
 }
 
 void data_header_from_file(const unsigned char* record_bytes, data_header* header) {

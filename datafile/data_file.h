@@ -9,6 +9,10 @@
 
 namespace mf {
 
+namespace platform {
+class file_handle;
+}
+
 inline constexpr uint32_t data_file_magic1 = 0x881B036F;
 inline constexpr uint32_t data_file_magic2 = 0x881B0370;
 inline constexpr uint32_t data_file_magic3 = 0x881B0371;
@@ -23,6 +27,13 @@ int32_t write_data_file(const char* path, const sw_info* sw, const data_header* 
 // Writes the file at the end of an open binary stream.
 int32_t write_data_stream(std::FILE* stream, const sw_info* sw, const data_header* header,
                           const intensity_array* intensity, const data_array* phase);
+
+// The header write_data_file writes for a phase array of this shape and no
+// intensity array (shape.data is not used), for a writer that streams the phase
+// block after it itself: width x height samples, each big-endian. 0,
+// ERR_INVALID_PARAM (a negative shape), ERR_CANT_WRITE_FILE.
+int32_t write_phase_file_header(platform::file_handle& out, const sw_info* sw, const data_header* header,
+                                const data_array& shape);
 
 // The header format the writer chooses for a record (null: format 1).
 int data_file_format(const data_header* header);

@@ -83,6 +83,11 @@ struct replace_result {
 // a non-zero status of its own to abandon them.
 using content_producer = std::function<int(file_handle& out)>;
 
+// Asked before a file is written in place (see below), where a producer that
+// fails part way would leave the file cut short: a non-zero result (the caller's
+// own status) abandons the replacement at stage produce before anything is opened.
+using in_place_check = std::function<int()>;
+
 // Replaces the contents of what the name designates, the only way whole files are
 // rewritten:
 // - symbolic links are followed; the link stays a link and its final target gets
@@ -94,9 +99,17 @@ using content_producer = std::function<int(file_handle& out)>;
 //   may set them), or for a new name what the system gives a newly created file;
 // - a device, FIFO or file with other hard links is opened and written in place
 //   (created or truncated as an ordinary open for writing would), as is an existing
-//   writable file in a folder where no new file can be made.
+//   writable file in a folder where no new file can be made; before_in_place,
+//   when given, is asked first.
+// Only a replacement of an existing file is made durable before the rename (its
+// data synced, then the folder): that is what keeps the old contents safe from a
+// crash part way. A new name is renamed into place unsynced, like any file a
+// program creates, so it holds nothing or the complete contents after any failure
+// the program can see.
 // A directory cannot be replaced (stage open).
-replace_result replace_contents(const std::string& path, const content_producer& produce);
-replace_result replace_contents(const std::u16string& path, const content_producer& produce);
+replace_result replace_contents(const std::string& path, const content_producer& produce,
+                                const in_place_check& before_in_place = {});
+replace_result replace_contents(const std::u16string& path, const content_producer& produce,
+                                const in_place_check& before_in_place = {});
 
 }  // namespace mf::platform

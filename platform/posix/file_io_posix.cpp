@@ -99,7 +99,10 @@ replace_result failure(replace_stage stage, int produce_status = 0) { return {st
 
 // Writes into the file as it stands (devices, FIFOs, hard-linked files, or a
 // folder that takes no new file): what the documented truncating open does.
-replace_result write_in_place(const std::string& target, const content_producer& produce) {
+replace_result write_in_place(const std::string& target, const content_producer& produce,
+                              const in_place_check& before) {
+    if (before)
+        if (const int status = before()) return {replace_stage::produce, status, 0, true};
     file_handle out = open_in_place(target);
     if (!out.valid()) return failure(replace_stage::open);
     struct stat st {};
@@ -196,7 +199,8 @@ bool file_handle::same_file_as(const std::string& path) const {
            mine.st_ino == theirs.st_ino;
 }
 
-replace_result replace_contents(const std::string& path, const content_producer& produce) {
+replace_result replace_contents(const std::string& path, const content_producer& produce,
+                                const in_place_check& before_in_place) {
     std::string target;
     if (!final_target(path, &target)) return failure(replace_stage::open);
     struct stat st {};
@@ -207,7 +211,7 @@ replace_result replace_contents(const std::string& path, const content_producer&
     }
     // A rename replaces the name, not what it designates: only a plain file
     // known by this one name may be swapped for a new one.
-    if (exists && !(S_ISREG(st.st_mode) && st.st_nlink == 1)) return write_in_place(target, produce);
+    if (exists && !(S_ISREG(st.st_mode) && st.st_nlink == 1)) return write_in_place(target, produce, before_in_place);
 
     const std::string directory = directory_of(target);
     std::string temp;
@@ -216,7 +220,7 @@ replace_result replace_contents(const std::string& path, const content_producer&
     if (!out.valid()) {
         // Only a folder that refuses new files sends the write to the file
         // itself; any other failure (a full disk) must not cost the old contents.
-        if (exists && (errno == EACCES || errno == EPERM)) return write_in_place(target, produce);
+        if (exists && (errno == EACCES || errno == EPERM)) return write_in_place(target, produce, before_in_place);
         return failure(replace_stage::open);
     }
     if (exists) {
@@ -233,15 +237,16 @@ replace_result replace_contents(const std::string& path, const content_producer&
         return replace_result{stage, status, error, false};
     };
     if (const int status = produce(out)) return abandon(replace_stage::produce, status);
-    if (!out.sync() || !out.close()) return abandon(replace_stage::commit, 0);
+    if ((exists && !out.sync()) || !out.close()) return abandon(replace_stage::commit, 0);
     if (file_fault(file_op::rename) || ::rename(temp.c_str(), target.c_str()) != 0)
         return abandon(replace_stage::commit, 0);
-    sync_directory(directory);
+    if (exists) sync_directory(directory);
     return {};
 }
 
-replace_result replace_contents(const std::u16string& path, const content_producer& produce) {
-    return replace_contents(utf16_to_utf8(path), produce);
+replace_result replace_contents(const std::u16string& path, const content_producer& produce,
+                                const in_place_check& before_in_place) {
+    return replace_contents(utf16_to_utf8(path), produce, before_in_place);
 }
 
 }  // namespace mf::platform

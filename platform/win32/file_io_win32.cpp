@@ -48,12 +48,13 @@ std::wstring unique_suffix() {
     return out;
 }
 
-file_handle create_exclusive(const std::wstring& directory, const std::wstring& prefix, std::wstring* path) {
+file_handle create_exclusive(const std::wstring& directory, const std::wstring& prefix, std::wstring* path,
+                             DWORD flags = FILE_FLAG_WRITE_THROUGH) {
     if (file_fault(file_op::open)) return {};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring name = directory + L"\\" + prefix + unique_suffix();
         HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+                               FILE_ATTRIBUTE_NORMAL | flags, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             *path = name;
             return adopt(h);
@@ -101,7 +102,10 @@ replace_result failure(replace_stage stage, int status = 0, bool in_place = fals
     return {stage, status, static_cast<int>(GetLastError()), in_place};
 }
 
-replace_result write_in_place(const std::wstring& target, bool disk_file, const content_producer& produce) {
+replace_result write_in_place(const std::wstring& target, bool disk_file, const content_producer& produce,
+                              const in_place_check& before) {
+    if (before)
+        if (const int status = before()) return {replace_stage::produce, status, 0, true};
     if (file_fault(file_op::open)) return failure(replace_stage::open);
     file_handle out = adopt(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         disk_file ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -115,7 +119,8 @@ replace_result write_in_place(const std::wstring& target, bool disk_file, const 
     return {replace_stage::none, 0, 0, true};
 }
 
-replace_result replace_wide(const std::wstring& path, const content_producer& produce) {
+replace_result replace_wide(const std::wstring& path, const content_producer& produce,
+                            const in_place_check& before_in_place) {
     const existing_file info = inspect(path);
     if (info.directory) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -123,14 +128,16 @@ replace_result replace_wide(const std::wstring& path, const content_producer& pr
     }
     // A rename replaces the name, not what it designates: only a plain file
     // known by this one name may be swapped for a new one.
-    if (info.exists && !info.plain) return write_in_place(info.final_path, false, produce);
+    if (info.exists && !info.plain) return write_in_place(info.final_path, false, produce, before_in_place);
 
     std::wstring temp;
-    file_handle out =
-        create_exclusive(directory_of(info.final_path), L"." + base_name_of(info.final_path) + L".", &temp);
+    // Only a replacement writes through: the old contents must survive a crash.
+    file_handle out = create_exclusive(directory_of(info.final_path), L"." + base_name_of(info.final_path) + L".",
+                                       &temp, info.exists ? FILE_FLAG_WRITE_THROUGH : 0);
     if (!out.valid()) {
         // Only a folder that refuses new files sends the write to the file itself.
-        if (info.exists && GetLastError() == ERROR_ACCESS_DENIED) return write_in_place(info.final_path, true, produce);
+        if (info.exists && GetLastError() == ERROR_ACCESS_DENIED)
+            return write_in_place(info.final_path, true, produce, before_in_place);
         return failure(replace_stage::open);
     }
     auto abandon = [&](replace_stage stage, int status) {
@@ -140,14 +147,14 @@ replace_result replace_wide(const std::wstring& path, const content_producer& pr
         return replace_result{stage, status, static_cast<int>(error), false};
     };
     if (const int status = produce(out)) return abandon(replace_stage::produce, status);
-    if (!out.sync() || !out.close()) return abandon(replace_stage::commit, 0);
+    if ((info.exists && !out.sync()) || !out.close()) return abandon(replace_stage::commit, 0);
     if (file_fault(file_op::rename)) return abandon(replace_stage::commit, 0);
     // Replacing keeps the old file's attributes and security; a new name is a move.
     const bool renamed = info.exists ? ReplaceFileW(info.final_path.c_str(), temp.c_str(), nullptr,
                                                     REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0 ||
                                            MoveFileExW(temp.c_str(), info.final_path.c_str(),
                                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
-                                     : MoveFileExW(temp.c_str(), info.final_path.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+                                     : MoveFileExW(temp.c_str(), info.final_path.c_str(), 0) != 0;
     if (!renamed) return abandon(replace_stage::commit, 0);
     return {};
 }
@@ -231,12 +238,14 @@ bool file_handle::same_file_as(const std::string& path) const {
     return same;
 }
 
-replace_result replace_contents(const std::string& path, const content_producer& produce) {
-    return replace_wide(widen(path), produce);
+replace_result replace_contents(const std::string& path, const content_producer& produce,
+                                const in_place_check& before_in_place) {
+    return replace_wide(widen(path), produce, before_in_place);
 }
 
-replace_result replace_contents(const std::u16string& path, const content_producer& produce) {
-    return replace_wide(std::wstring(path.begin(), path.end()), produce);
+replace_result replace_contents(const std::u16string& path, const content_producer& produce,
+                                const in_place_check& before_in_place) {
+    return replace_wide(std::wstring(path.begin(), path.end()), produce, before_in_place);
 }
 
 }  // namespace mf::platform

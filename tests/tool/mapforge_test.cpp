@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "common/alloc.h"
 #include "common/errors.h"
 #include "datafile/data_file.h"
+#include "datafile/data_reader.h"
 #include "datafile/grid_file.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -185,6 +187,50 @@ TEST(MapforgeConversion, WriteFailures) {
     auto names = dir.entries();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"in.grd", "placeholder"}));
+}
+
+// A large map streams from the input to the output: the program holds a few
+// blocks of it, not the map (the input's mapping is handed back as it goes).
+TEST(MapforgeConversion, LargeMapInLittleMemory) {
+    test::TempDir dir;
+    const std::string in = dir.file("large.grd"), out = dir.file("large.dat");
+    {
+        // Written line by line: a child started by the system's spawn counts the
+        // peak memory of its parent as its own.
+        std::ofstream grid(in, std::ios::binary);
+        grid << "! VAROGRD\n! REQ 1 2 0.5 0.25 4\nt\nGRD 2048 2048 SUR WVL 0.6328 SSZ 2 NDA -32768\n";
+        char line[80];
+        for (int i = 0; i < 2048 * 2048; i += 10) {
+            for (int f = 0; f < 10; ++f)
+                std::snprintf(line + 7 * f, 8, "%7d", (i + f) % 7 == 0 ? -32768 : (i + f) % 65521 - 32760);
+            line[70] = '\n';
+            grid.write(line, 71);
+        }
+        grid << "\n";
+    }
+    const ToolRun r = mapforge({in, out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Checked row by row, so that this process stays small for the tests after it.
+    data_file_reader reader;
+    ASSERT_EQ(reader.open(out.c_str()), 0);
+    EXPECT_EQ(reader.layout().phase.width, 2048);
+    EXPECT_EQ(reader.layout().phase.height, 2048);
+    ASSERT_EQ(reader.seek_phase(), 0);
+    std::vector<int32_t> row(2048);
+    int differences = 0;
+    for (int y = 0; y < 2048; ++y) {
+        ASSERT_EQ(reader.read_phase_rows(row.data(), 1), 0);
+        for (int x = 0; x < 2048; ++x) {
+            const int i = y * 2048 + x;
+            differences += row[x] != (i % 7 == 0 ? invalid_phase : i % 65521 - 32760);
+        }
+    }
+    EXPECT_EQ(differences, 0);
+#ifndef MF_SANITIZE_BUILD
+    if (r.peak_kb >= 0) {
+        EXPECT_LT(r.peak_kb, 8 * 1024);
+    }
+#endif
 }
 
 // The output name keeps designating what it did: a link stays a link and its

@@ -1,0 +1,37 @@
+// A regular file seen read-only in memory, for readers that scan a whole file
+// once: no copy out of the system's cache, and the parts already scanned can be
+// handed back so that a large file never occupies the process's memory at once.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace mf::platform {
+
+class mapped_file {
+public:
+    mapped_file() = default;
+    ~mapped_file();
+    mapped_file(const mapped_file&) = delete;
+    mapped_file& operator=(const mapped_file&) = delete;
+
+    // Maps an existing regular file (narrow path, or UTF-16 for the wide form).
+    // False, leaving nothing mapped, for anything that cannot be mapped: a pipe,
+    // a device, an empty file, a missing file; the caller then reads it instead.
+    bool open(const std::string& path);
+    bool open(const std::u16string& path);
+
+    const char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+    // The caller is done with [offset, offset + length): the pages wholly inside
+    // it may leave the process's memory (a later access reads them again).
+    void release(std::size_t offset, std::size_t length);
+
+private:
+    void close();
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+}  // namespace mf::platform
