@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/errors.h"
+#include "common/version.h"
 #include "datafile/data_file.h"
 #include "datafile/data_reader.h"
 #include "tool/info_image.h"
@@ -26,6 +27,7 @@ const char usage_text[] =
     "\t                  smallest valid sample to yellow at the largest; invalid\n"
     "\t                  samples are grey\n"
     "\t--intensity       with --image: the first intensity frame in grey levels\n"
+    "\t--version         the version of mapforge this program belongs to\n"
     "Exit codes: 0 done, 1 usage, 2 data file refused, 3 picture not written,\n"
     "4 no PNG support in this build.\n";
 
@@ -71,6 +73,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--image") {
             if (++i == argc) return usage();
             image = argv[i];
+        } else if (arg == "--version") {
+            std::fputs("mapforge-info " MF_VERSION_TEXT "\n", stdout);
+            return 0;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(usage_text, stdout);
             return 0;

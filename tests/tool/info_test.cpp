@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "common/bytes.h"
 #include "common/errors.h"
+#include "common/version.h"
 #include "datafile/data_file.h"
 #include "datafile/grid_file.h"
 #include "platform/process.h"
@@ -294,6 +296,12 @@ TEST(InfoCommandLine, UsageErrorsAndHelp) {
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("row 0" + lines("\n") + "\t                  of the file at the top"), std::string::npos);
     EXPECT_EQ(help.err, "");
+    // The one project version, as the packages carry it.
+    const ToolRun version = run_info({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, lines("mapforge-info " MF_VERSION_TEXT "\n"));
+    EXPECT_TRUE(std::regex_match(MF_VERSION_TEXT, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+")));
+    EXPECT_EQ(version.err, "");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{});
 }
 
