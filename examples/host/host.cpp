@@ -1,20 +1,27 @@
 // A host program built against the installed mapforge library: it reads a system
 // calibration file, converts a Code V grid file into a measurement data file and
-// reads that back, then binds the virtual instrument's bus library.
+// reads that back, then binds the virtual instrument's bus library and powers the
+// instrument of the calibration file on and off.
 //
 // Usage: mapforge-host CALFILE GRIDFILE DATAFILE
 // Run it with the virtual instrument's folder on the library search path
-// (mapforge_VIRTUAL_DIR in CMake, "virtualdir" in pkg-config) to reach the bus.
+// (mapforge_VIRTUAL_DIR in CMake, "virtualdir" in pkg-config) to reach the bus, and
+// with MF_VIRTUAL_CALFILE=CALFILE for the virtual instrument to lay itself out as the
+// file describes. The power-on's log goes to standard error.
 #include <cstdio>
 
 #include "calfile/names.h"
 #include "calfile/sysinfo.h"
 #include "can/can_api.h"
+#include "can/can_bus.h"
+#include "can/llc/agc_host.h"
+#include "can/power/can_power.h"
 #include "common/errors.h"
 #include "common/version.h"
 #include "datafile/data_file.h"
 #include "datafile/data_reader.h"
 #include "datafile/grid_file.h"
+#include "devctl/devctl.h"
 
 using namespace mf;
 
@@ -23,6 +30,39 @@ namespace {
 int fail(const char* step, int32_t status) {
     std::fprintf(stderr, "mapforge-host: %s: %s\n", step, error_name(status));
     return 1;
+}
+
+// Powers the instrument of the calibration record on, prints what it reports, and
+// powers it off again. 0 when both succeed.
+int power_on_and_off(sysInfo* si) {
+    // The power-on registers the instrument's event poller in the device control table.
+    int32_t status = dev_init_cntrl(false);
+    if (status != 0) return fail("device control table", status);
+    // Light-level control needs camera frames, which this host has none of.
+    can_agc_settings agc = can_agc_get_settings();
+    agc.enabled = false;
+    can_agc_set_settings(agc);
+
+    int code = 0;
+    status = can_inst_on(si);
+    if (status != 0) {
+        std::printf("virtual instrument: power-on failed at stage %d: %s\n", static_cast<int>(can_power_last_stage(si)),
+                    error_name(status));
+        code = 1;
+    } else {
+        const can_config& cfg = *si->canInfo;
+        const can_motor_config& motor = can_state_of(si)->motor;
+        std::printf(
+            "virtual instrument: on, bridge %d.%d.%d.%d firmware %u.%u, turret %d positions, zoom %d positions\n",
+            cfg.ip[0], cfg.ip[1], cfg.ip[2], cfg.ip[3], static_cast<unsigned>(cfg.fw_major),
+            static_cast<unsigned>(cfg.fw_minor), static_cast<int>(motor.turret_positions),
+            static_cast<int>(motor.zoom_positions));
+    }
+    status = can_inst_off(si);
+    std::printf("virtual instrument: power-off: %s\n", status == 0 ? "done" : error_name(status));
+    if (status != 0) code = 1;
+    dev_free_cntrl();
+    return code;
 }
 
 }  // namespace
@@ -37,7 +77,7 @@ int main(int argc, char** argv) {
     // The instrument record of slot 0 from the calibration file.
     int32_t status = sb_readCal(0, argv[1]);
     if (status != 0) return fail("calibration file", status);
-    const sysInfo* si = sb_slot(0);
+    sysInfo* si = sb_slot(0);
     std::printf("calibration file: \"%s\", system %s, board %s\n", si->instrName ? si->instrName : "",
                 sb_name(sb_sys_type_names, si->sysType), sb_name(sb_board_names, si->boardType));
 
@@ -63,10 +103,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     can_bridge_entry bridges[can_max_bridges];
-    std::printf("virtual instrument: bus library bound, %d bridge(s)\n", can_lib().CAN_EnumerateBridges(bridges));
-    // TODO(power-on): bring the virtual instrument up through the library's power-on
-    // once it exists (being built), and print what the instrument reports.
-    std::printf("virtual instrument: power-on not in this library version\n");
+    const int32_t bridge_count = can_lib().CAN_EnumerateBridges(bridges);
+    std::printf("virtual instrument: bus library bound, %d bridge(s)\n", static_cast<int>(bridge_count));
+    int code = 0;
+    if (bridge_count <= 0)
+        std::printf("virtual instrument: no bridge to power on (set MF_VIRTUAL_CALFILE to the calibration file)\n");
+    else
+        code = power_on_and_off(si);
     can_unbind_library();
-    return 0;
+    return code;
 }

@@ -3,6 +3,8 @@
 // and what a failure or a power-off leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -324,6 +326,58 @@ TEST(BusLibraryVersion, IsTheLoadedLibrarysProductVersion) {
     can_unbind_library();
     platform::module_version none{};
     EXPECT_FALSE(platform::loaded_module_version("NoSuchLibrary", &none));
+}
+
+// ---- the bus library loaded by name, laid out from MF_VIRTUAL_CALFILE ----
+
+// Sets the variable the loaded library reads on first use; the library reads it again
+// after it was unloaded and loaded anew.
+void set_virtual_calfile(const char* value) {
+#ifdef _WIN32
+    _putenv_s("MF_VIRTUAL_CALFILE", value ? value : "");
+#else
+    value ? setenv("MF_VIRTUAL_CALFILE", value, 1) : unsetenv("MF_VIRTUAL_CALFILE");
+#endif
+}
+
+struct layout_case {
+    const char* calfile;  // the variable's value, null: unset
+    int32_t bridges;
+};
+
+TEST_F(PowerTest, TheLibraryLoadedByNameLaysItselfOutFromTheFileItsVariableNames) {
+    const layout_case cases[] = {
+        {nullptr, 0},
+        {"calfiles/no-such-file.cal", 0},
+        {"calfiles/sableqv.cal", 0},  // not a CAN instrument
+        {"calfiles/loomacan.cal", 1},
+        {"calfiles/tarncan.cal", 1},
+    };
+    for (const layout_case& c : cases) {
+        SCOPED_TRACE(c.calfile ? c.calfile : "(unset)");
+        set_virtual_calfile(c.calfile);
+        ASSERT_EQ(can_bind_library("VaroCANopen"), 0);
+        can_bridge_entry bridges[can_max_bridges]{};
+        EXPECT_EQ(can_lib().CAN_EnumerateBridges(bridges), c.bridges);
+        if (c.bridges == 1) {
+            // The bridge carries the MAC address of the file the variable names.
+            ASSERT_EQ(sb_readCal(1, c.calfile), 0);
+            EXPECT_EQ(std::memcmp(bridges[0].mac, sb_slot(1)->canInfo->mac, 6), 0);
+            sb_setDefaults(sb_slot(1));
+        }
+        can_unbind_library();
+    }
+    // The host powers on the instrument of its own calibration file through it.
+    set_virtual_calfile("calfiles/loomacan.cal");
+    ASSERT_EQ(can_bind_library("VaroCANopen"), 0);
+    ASSERT_EQ(sb_readCal(0, "calfiles/loomacan.cal"), 0);
+    si_ = sb_slot(0);
+    EXPECT_EQ(can_inst_on(si_), 0) << transcript_.messages();
+    EXPECT_EQ(can_power_last_stage(si_), can_power_stage::on);
+    EXPECT_EQ(can_inst_off(si_), 0);
+    EXPECT_EQ(si_->canInfo, nullptr);
+    can_unbind_library();
+    set_virtual_calfile(nullptr);
 }
 
 }  // namespace
