@@ -81,7 +81,12 @@ struct DirectoryLookup {
 DirectoryLookup install_lookup, config_lookup, ramps_lookup;
 std::string machine_name_text;
 bool machine_name_done = false;
-char* found_file = nullptr;
+// The path u_find_file last found; freed with the program (or with a library that
+// carries this code and is unloaded).
+struct FoundFile {
+    char* path = nullptr;
+    ~FoundFile() { u_free(path); }
+} found_file;
 
 bool from_environment(const char* variable, DirectoryLookup& lookup) {
     const char* value = std::getenv(variable);
@@ -169,9 +174,9 @@ int32_t find_file(const char* name, const char** path) {
             u_free(copy);
             return ERR_CANT_READ_FILE;
         }
-        u_free(found_file);
-        found_file = copy;
-        *path = found_file;
+        u_free(found_file.path);
+        found_file.path = copy;
+        *path = found_file.path;
         return 0;
     };
 

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "calfile/bpix.h"
+#include "calfile/record.h"
 #include "calfile/sysinfo.h"
 #include "common/errors.h"
 #include "sim/can/can_sim.h"
@@ -46,6 +48,12 @@ void lay_out_from_environment() {
     } else if (si->boardType != mf::BOARD_CAN || !sim::configure_virtual_instrument(sim::can_sim::instance(), *si)) {
         std::fprintf(stderr, "VaroCANopen (virtual): MF_VIRTUAL_CALFILE=%s describes no CAN instrument\n", path);
     }
+    // The layout holds its own copies: the record goes back to its defaults, so that
+    // nothing it allocated outlives the library when a host unloads it.
+    mf::sysInfo* record = mf::sb_slot(0);
+    mf::sb_setDefaults(record);
+    mf::sb_bpix_release(0);
+    mf::sb_set_text(&record->calFilePath, nullptr);
 }
 
 // Every entry point passes here first (once, whichever thread comes first); a test's
