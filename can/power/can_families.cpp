@@ -240,16 +240,26 @@ int32_t can_init_nv_node_availability(const sysInfo* si) {
     return 0;
 }
 
+namespace {
+
+// The profilers' opening: the node inventory, then a required dual brush motor.
+int32_t profiler_inventory(const sysInfo* si, const can_state& cs) {
+    if (const int32_t err = can_init_nv_node_availability(si)) return err;
+    if (cs.required.brush_motor && !cs.present.brush_motor) {
+        u_msg_time("Missing the CAN Dual Brush Motor node\n");
+        return ERR_CAN_NODE_MISSING;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int32_t can_looma_loomb_on(sysInfo* si, can_config* cfg) {
     static const char* const fn = "can_looma_loomb_on";
     can_state* cs = can_state_of(si);
     if (!cs || !cfg) return ERR_INVALID_PARAM;
-    int32_t err = can_init_nv_node_availability(si);
+    int32_t err = profiler_inventory(si, *cs);
     if (err) return err;
-    if (cs->required.brush_motor && !cs->present.brush_motor) {
-        u_msg_time("Missing the CAN Dual Brush Motor node\n");
-        return ERR_CAN_NODE_MISSING;
-    }
     if ((err = bring_up(si, CAN_NODE_ID_RAMP, ERR_CAN_RAMP_ERROR))) return err;
     if (si->scanner.pifoc && (si->scanner.pifoc->type == 1 || si->scanner.pifoc->type == 2)) {
         // A select or read that fails counts as no amplitude.
@@ -282,12 +292,8 @@ int32_t can_loomaP_or_loombp_on(sysInfo* si, can_config* cfg) {
     static const char* const fn = "can_loomaP_or_loombp_on";
     can_state* cs = can_state_of(si);
     if (!cs || !cfg) return ERR_INVALID_PARAM;
-    int32_t err = can_init_nv_node_availability(si);
+    int32_t err = profiler_inventory(si, *cs);
     if (err) return err;
-    if (cs->required.brush_motor && !cs->present.brush_motor) {
-        u_msg_time("Missing the CAN Dual Brush Motor node\n");
-        return ERR_CAN_NODE_MISSING;
-    }
     if (cs->required.triple_pzt && !cs->present.triple_pzt) {
         u_msg_time("Missing the CAN Triple PZT node\n");
         return ERR_CAN_NODE_MISSING;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/win32/ansi_path.h"
 #include "platform/files.h"
 
 namespace mf::platform {
@@ -14,14 +15,6 @@ namespace {
 HANDLE handle_of(const file_handle& f) { return reinterpret_cast<HANDLE>(f.native()); }
 file_handle adopt(HANDLE h) {
     return h == INVALID_HANDLE_VALUE ? file_handle() : file_handle(reinterpret_cast<intptr_t>(h));
-}
-
-std::wstring widen(const std::string& narrow) {
-    if (narrow.empty()) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
-    return wide;
 }
 
 std::wstring directory_of(const std::wstring& path) {

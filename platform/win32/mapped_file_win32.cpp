@@ -4,18 +4,11 @@
 #include <string>
 
 #include "platform/mapped_file.h"
+#include "platform/win32/ansi_path.h"
 
 namespace mf::platform {
 
 namespace {
-
-std::wstring widen(const std::string& narrow) {
-    if (narrow.empty()) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), n);
-    return wide;
-}
 
 // Maps the file behind an open handle; the view keeps the file, the handles go.
 const char* map_handle(HANDLE file, std::size_t* size) {
