@@ -63,13 +63,14 @@ int32_t data_file_reader::open(const char* path) {
     in.height = static_cast<int16_t>(load_be16(p + 54));
     in.frames = static_cast<int16_t>(load_be16(p + 56));
     in.aux = static_cast<int16_t>(load_be16(p + 58));
-    l.intensity_bytes = static_cast<int32_t>(load_be32(p + 60));
+    // Byte counts are unsigned: a block of 2 GiB or more is a sound block.
+    l.intensity_bytes = load_be32(p + 60);
     data_array& ph = l.phase;
     ph.origin_x = static_cast<int16_t>(load_be16(p + 64));
     ph.origin_y = static_cast<int16_t>(load_be16(p + 66));
     ph.width = static_cast<int16_t>(load_be16(p + 68));
     ph.height = static_cast<int16_t>(load_be16(p + 70));
-    l.phase_bytes = static_cast<int32_t>(load_be32(p + 72));
+    l.phase_bytes = load_be32(p + 72);
     data_header_from_file(p + data_header_file_offset, &l.header);
 
     // A block without bytes must not claim a shape either: rows would be read

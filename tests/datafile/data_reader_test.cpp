@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -157,6 +158,45 @@ TEST(DataFileRowReader, AbsentBlocksCannotBeEntered) {
     EXPECT_EQ(reader.seek_phase(), 0);
     EXPECT_EQ(reader.open(dir.file("missing.dat").c_str()), ERR_CANT_OPEN_FILE);
     EXPECT_EQ(reader.seek_phase(), ERR_INVALID_PARAM);  // a failed open leaves nothing open
+}
+
+TEST(DataFileRowReader, BlocksOfTwoGibibytesAndMore) {
+    // Byte counts are unsigned 32-bit values: 30000 x 30000 x 2 intensity frames
+    // (3.6 GB) and a 25000 x 25000 phase map (2.5 GB), in a sparse file holding
+    // one marked sample at the start of the second frame and of the phase map.
+    test::TempDir dir;
+    SmallMeasurement m(1);
+    std::string bytes = test::read_file(m.write(dir, "large.dat")).substr(0, short_header_size);
+    const int64_t frame_bytes = int64_t{30000} * 30000 * 2, phase_bytes = int64_t{25000} * 25000 * 4;
+    bytes = apply_edits(bytes, {"put16", "52", "30000", "put16", "54", "30000", "put32", "60", "3600000000", "put16",
+                                "68", "25000", "put16", "70", "25000", "put32", "72", "2500000000"});
+    const std::string path = dir.file("large.dat");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        const unsigned char intensity_mark[2] = {0x12, 0x34}, phase_mark[4] = {0x01, 0x02, 0x03, 0x04};
+        out.seekp(short_header_size + frame_bytes);
+        out.write(reinterpret_cast<const char*>(intensity_mark), 2);
+        out.seekp(short_header_size + 2 * frame_bytes);
+        out.write(reinterpret_cast<const char*>(phase_mark), 4);
+        ASSERT_TRUE(out.good());
+    }
+    std::filesystem::resize_file(path, static_cast<uintmax_t>(short_header_size + 2 * frame_bytes + phase_bytes));
+
+    data_file_reader reader;
+    ASSERT_EQ(reader.open(path.c_str()), 0);
+    EXPECT_EQ(reader.layout().intensity_bytes, 2 * frame_bytes);
+    EXPECT_EQ(reader.layout().phase_bytes, phase_bytes);
+    std::vector<int16_t> frame_row(30000);
+    ASSERT_EQ(reader.seek_intensity(1), 0);
+    ASSERT_EQ(reader.read_intensity_rows(frame_row.data(), 1), 0);
+    EXPECT_EQ(frame_row[0], 0x1234);
+    EXPECT_EQ(frame_row[1], 0);
+    std::vector<int32_t> phase_row(25000);
+    ASSERT_EQ(reader.seek_phase(), 0);
+    ASSERT_EQ(reader.read_phase_rows(phase_row.data(), 1), 0);
+    EXPECT_EQ(phase_row[0], 0x01020304);
+    EXPECT_EQ(phase_row[1], 0);
 }
 
 TEST(DataFileRowReader, DamagedFilesAreRefusedWithTheReadersCodes) {
