@@ -21,9 +21,7 @@ void phase_stats::add_row(const int32_t* samples, int count) {
         if (v < low) low = v;
         if (v > high) high = v;
         sum += v;
-        const uint64_t square = static_cast<uint64_t>(int64_t{v} * v);
-        squares_low += square;
-        if (squares_low < square) ++squares_high;
+        squares += static_cast<uint64_t>(int64_t{v} * v);
     }
 }
 
@@ -37,11 +35,12 @@ double phase_stats::mean_units() const {
 
 double phase_stats::rms_units() const {
     if (valid == 0) return 0;
-    const long double n = static_cast<long double>(valid);
-    const long double squares = std::ldexp(static_cast<long double>(squares_high), 64) + squares_low;
-    const long double mean = static_cast<long double>(sum) / n;
-    const long double variance = squares / n - mean * mean;
-    return variance > 0 ? static_cast<double>(std::sqrt(variance)) : 0;
+    // n x (sum of squares) - sum^2 is n^2 times the variance, exact in integers
+    // (below 2^122), so a map far from zero with little spread keeps its digits;
+    // the mean of the squares less the squared mean loses them.
+    const uint64_t magnitude = sum < 0 ? 0 - static_cast<uint64_t>(sum) : static_cast<uint64_t>(sum);
+    const uint128 scaled_variance = static_cast<uint128>(valid) * squares - static_cast<uint128>(magnitude) * magnitude;
+    return static_cast<double>(std::sqrt(static_cast<long double>(scaled_variance)) / valid);
 }
 
 int rows_per_block(int width, int sample_size) {

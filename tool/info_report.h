@@ -9,15 +9,17 @@
 
 namespace mf::info {
 
-// Sums of the valid phase samples, exact (the sum of squares in 128 bits).
+// Sums of the valid phase samples, exact (the sum of squares in 128 bits: at
+// most 2^30 samples of at most 2^31 give less than 2^92).
 struct phase_stats {
+    using uint128 = unsigned __int128;
+
     int64_t valid = 0;
     int64_t invalid = 0;
     int32_t low = 0;   // smallest valid sample, when valid > 0
     int32_t high = 0;  // largest
     int64_t sum = 0;
-    uint64_t squares_low = 0;
-    uint64_t squares_high = 0;
+    uint128 squares = 0;
 
     void add_row(const int32_t* samples, int count);
     // Phase units to waves: sample x S / R with the header's scale factor S and the

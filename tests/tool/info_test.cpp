@@ -282,6 +282,27 @@ TEST(InfoJson, MapsWithoutValidSamples) {
     }
 }
 
+TEST(InfoJson, SpreadOfMapsFarFromZero) {
+    // Three values one unit apart around a large offset: variance 2/3 units^2
+    // whatever the offset, which only exact sums keep.
+    test::TempDir dir;
+    data_header header{};
+    header.phase_scale = 1;
+    for (int32_t offset : {2000000000, -2147483000, 5}) {
+        SCOPED_TRACE(offset);
+        PhaseMap map(3, 2);
+        for (int i = 0; i < 6; ++i)
+            map.samples[static_cast<size_t>(i)] = offset + i % 3;
+        const std::string path = dir.file("far.dat");
+        ASSERT_EQ(write_data_file(path.c_str(), nullptr, &header, nullptr, &map.array), 0);
+        const ToolRun r = run_info({"--json", path});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const json stats = json::parse(r.out)["phase_statistics"];
+        EXPECT_EQ(stats["mean_waves"].get<double>(), (offset + 1.0) / 4096);
+        EXPECT_NEAR(stats["rms_waves"].get<double>(), std::sqrt(2.0 / 3) / 4096, 1e-15 / 4096);
+    }
+}
+
 TEST(InfoCommandLine, UsageErrorsAndHelp) {
     test::TempDir dir;
     const std::string a = dir.file("a.dat");
