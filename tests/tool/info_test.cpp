@@ -259,6 +259,21 @@ TEST(InfoJson, EveryHeaderFieldShapesAndStatisticsInTheThreeFormats) {
         EXPECT_EQ(stats["max_waves"].get<double>(), waves(high, header));
         EXPECT_NEAR(stats["mean_waves"].get<double>(), waves(mean, header), std::fabs(waves(mean, header)) * 1e-12);
         EXPECT_NEAR(stats["rms_waves"].get<double>(), waves(rms, header), waves(rms, header) * 1e-12);
+
+#ifdef MF_INFO_PNG
+        // The picture of the same map: the phase block is found after either header
+        // size and after the intensity frames.
+        const std::string picture = dir.file("map.png");
+        const ToolRun painted = run_info({"--image", picture, path});
+        ASSERT_EQ(painted.code, 0) << painted.err;
+        const Picture p = decode_png(picture);
+        ASSERT_EQ(p.width, 40);
+        ASSERT_EQ(p.height, 30);
+        EXPECT_EQ(p.at(0, 0), (std::vector<int>{128, 128, 128}));
+        EXPECT_EQ(p.at(5, 5), colour(info::phase_colours[0]));
+        EXPECT_EQ(p.at(6, 5), colour(info::phase_colours[255]));
+        EXPECT_EQ(p.at(39, 29), scale_colour(map.at(39, 29), low, high));
+#endif
     }
 }
 
