@@ -292,7 +292,9 @@ int32_t complete_entries(const sysInfo* si, rr_ramp_entry* entries, int32_t coun
         rr_ramp_entry& e = entries[i];
         const rr_ramp_hdr_t& h = e.hdr;
         if (!ext_board) e.slot = rr_no_ramp;
-        double ms = static_cast<double>(h.nPoints) / static_cast<double>(h.sampleClkFreq);
+        // A clock that is not a positive number gives no time at all: the minimum.
+        double ms =
+            positive(h.sampleClkFreq) ? static_cast<double>(h.nPoints) / static_cast<double>(h.sampleClkFreq) : 0.0;
         if (si->boardType == BOARD_TARN || si->boardType == BOARD_BRAE) ms *= h.updateRate + 1.0;
         ms = std::round(ms);
         e.duration = !(ms >= 1.0) ? 1 : ms > 2147483647.0 ? 2147483647 : static_cast<int32_t>(ms);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -164,6 +166,71 @@ TEST_F(RampSet, ConfigurationLineLimitAndDerivingFromOneFile) {
               std::string::npos)
         << log;
     EXPECT_EQ(ids().back(), 254);
+}
+
+// The directory scan takes at most 254 candidates, in the listing's byte order;
+// a folder named like a ramp data file is a candidate that cannot be read.
+TEST_F(RampSet, DirectoryScanTakesAtMost254Candidates) {
+    si->rampConfig = "absent.txt";
+    ASSERT_TRUE(platform::create_directory(dir.file("a.b12345")));
+    // With the three example ramps and the folder, 251 more names fill the limit; one is left over.
+    const std::string swli = test::read_file(dir.file("d10s81c25.b12345"));
+    for (int i = 0; i < 251; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "r%03d.b12345", i);
+        test::write_file(dir.file(name), swli);
+    }
+    std::string log;
+    ASSERT_EQ(build(&log), 0);
+    // The folder's read error is the system's (it may open as an empty file or not at all).
+    const std::string folder = "Error reading ramp data file \"a.b12345\": ERR_";
+    std::string expected = expected_log("set_scan_limit.log") + folder;
+    const size_t at = log.find(folder);
+    ASSERT_NE(at, std::string::npos) << log;
+    log.erase(at + folder.size(), log.find('\n', at) - at - folder.size());
+    for (const char* name : {"d10s81c25.b12345", "d20s243c60m50.b12345", "p5c15.q7"})
+        expected += std::string("\nLoaded ramp file \"") + name + "\"";
+    for (int i = 0; i < 250; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "\nLoaded ramp file \"r%03d.b12345\"", i);
+        expected += line;
+    }
+    expected += "\nRamp data sets:\n  253 Total\n    0 Loaded\n    0 Derived\n  251 SWLI\n    1 BTW\n    1 PMI\n";
+    EXPECT_EQ(log, expected);
+    const std::vector<std::string> taken = names();
+    ASSERT_EQ(taken.size(), 253u);
+    EXPECT_NE(std::find(taken.begin(), taken.end(), "r249.b12345"), taken.end());
+    EXPECT_EQ(std::find(taken.begin(), taken.end(), "r250.b12345"), taken.end());
+    // rampIDs count the files loaded, in listing order, before the sort.
+    const std::vector<int32_t> id = ids();
+    auto id_of = [&](const char* name) {
+        return id[static_cast<size_t>(std::find(taken.begin(), taken.end(), name) - taken.begin())];
+    };
+    EXPECT_EQ(id_of("d10s81c25.b12345"), 1);
+    EXPECT_EQ(id_of("p5c15.q7"), 3);
+    EXPECT_EQ(id_of("r000.b12345"), 4);
+    EXPECT_EQ(id_of("r249.b12345"), 253);
+}
+
+// A ramp whose point clock is 0 or not a number has no duration to compute: the
+// minimum of 1 ms, never the longest one.
+TEST_F(RampSet, UnusableClocksGiveTheMinimumDuration) {
+    si->rampConfig = "absent.txt";
+    test::ExampleRamp pmi = test::example_pmi_ramp();
+    for (const char* name : {"p5c15.q7", "z.q7"}) {
+        pmi.hdr.sampleClkFreq = name[0] == 'p' ? 0.0f : std::numeric_limits<float>::quiet_NaN();
+        ASSERT_EQ(rr_write_ramp_file(dir.file(name).c_str(), &pmi.hdr, pmi.points.data()), 0);
+    }
+    std::string log;
+    ASSERT_EQ(build(&log), 0) << log;
+    const rr_ramp_set* set = rr_ramp_set_of(si);
+    int pmis = 0;
+    for (int32_t i = 0; i < set->count; ++i) {
+        if (!rr_is_pmi(set->entries[i].hdr.rampType)) continue;
+        ++pmis;
+        EXPECT_EQ(set->entries[i].duration, 1) << set->entries[i].name;
+    }
+    EXPECT_EQ(pmis, 2);
 }
 
 TEST_F(RampSet, FailuresEndTheBuildWithTheirCode) {

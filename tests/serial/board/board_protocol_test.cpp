@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,8 @@ namespace {
 
 using test::hex;
 using Fault = sim::BoardPeer::Fault;
+
+std::vector<uint8_t> reply_bytes(const uint8_t* buf, std::size_t n) { return {buf, buf + n}; }
 
 class Board : public ::testing::Test {
 protected:
@@ -267,6 +270,64 @@ TEST(BoardNames, EveryFamilyGivesCodeZeroForCodesOutsideItsTable) {
         ASSERT_EQ(ur_initUZ(&b.si), 0);
         EXPECT_STREQ(ur_cmd_str(b.port()->handle, c.code), c.name);
     }
+}
+
+// Every command of every family's table, sent with the table's length byte to a
+// fresh board, is answered with the table's reply length: an acknowledge, or a
+// data reply echoing the code. A fresh board has no ramp to start (refused) and
+// answers a rate for an empty slot with its invalid-slot reply code.
+TEST(BoardTables, EveryCommandIsAnsweredWithItsTableLengths) {
+    test::DeviceTable devices;
+    test::SinkCapture quiet;
+    int swept = 0;
+    for (ur_family family : {ur_family::uz1, ur_family::uz2, ur_family::brae, ur_family::fenn}) {
+        for (const ur_command& c : ur_commands(static_cast<int32_t>(family))) {
+            if (c.send_len == 0) continue;  // the invalid code and the reports are never sent
+            SCOPED_TRACE(c.name);
+            const std::string_view name = c.name;
+            test::BoardOnLine b(family);
+            ASSERT_EQ(ur_initUZ(&b.si), 0);
+            uint8_t buf[ur_reply_buffer_size] = {c.send_len, static_cast<uint8_t>(c.code)};
+            const bool data_reply = c.reply_len != 0;
+            int32_t result = 0;
+            std::vector<uint8_t> sent(buf, buf + c.send_len);
+            if (name.ends_with("_RAMP_DATA_CMD")) {
+                // No points: the header (count 0) and its checksum, then the points' sum.
+                sent.push_back(ur_checksum(buf + 1, c.send_len - 1));
+                sent.push_back(0);
+                std::memcpy(buf, sent.data(), sent.size());
+                result = ur_writeUZ(b.port(), static_cast<int32_t>(sent.size()), buf, true, true);
+            } else {
+                sent.push_back(ur_checksum(buf + 1, c.send_len - 1));
+                result = ur_writeUZ(b.port(), c.send_len, buf, data_reply, false);
+            }
+            const std::vector<uint8_t> answer = b.answered();
+            if (name.ends_with("_RAMP_START_CMD")) {
+                EXPECT_EQ(result, ERR_UZ_RECV_FAILED);
+                EXPECT_EQ(answer, hex("02 fe fe 02 fe fe 02 fe fe"));
+                continue;
+            }
+            EXPECT_EQ(b.sent(), sent);
+            ++swept;
+            if (!data_reply) {
+                EXPECT_EQ(result, 0);
+                EXPECT_EQ(answer, hex("02 ff ff"));
+                continue;
+            }
+            ASSERT_EQ(answer.size(), c.reply_len + 1u);
+            EXPECT_EQ(answer[0], c.reply_len);
+            EXPECT_EQ(answer.back(), ur_checksum(answer.data() + 1, c.reply_len - 1));
+            if (name.ends_with("_RAMP_UPDATERATE_CMD")) {
+                EXPECT_EQ(result, ERR_UZ_RECV_FAILED);
+                EXPECT_EQ(answer[1], family == ur_family::uz1 ? 23 : 19);
+                continue;
+            }
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(reply_bytes(buf, c.reply_len), std::vector<uint8_t>(answer.begin() + 1, answer.end()));
+        }
+    }
+    // 207 codes less the four invalid codes, the seven reports and the four ramp starts.
+    EXPECT_EQ(swept, 192);
 }
 
 // Boards of two slots used from two threads: each exchange finds its own board.
