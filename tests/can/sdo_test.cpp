@@ -1,6 +1,11 @@
 // SDO access, the status mapping and the node guards.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <sstream>
+#include <string>
+#include <thread>
+
 #include "can/can_sdo.h"
 #include "common/error_codes.h"
 #include "platform/events.h"
@@ -70,6 +75,35 @@ TEST_F(CanSdo, NodeAbortReturnsTheCallersCodeWithEightHexDigits) {
     EXPECT_EQ(out_.text(), stamp_at(0) +
                                "can_sdo_write2 called by can_write_llc: err=ERR_CAN_SDO_RAMP_ERROR, "
                                "result=0, abortcode=F6090011\n");
+}
+
+// Refused transfers on two threads at once (the host and a control thread): each
+// line names the code its own caller chose, whole, never the other thread's.
+TEST_F(CanSdo, FailuresOnTwoThreadsEachNameTheirOwnCode) {
+    sim().set_sdo_abort(CAN_NODE_ID_LED, 0x2001, 0, 0x1A);
+    constexpr int per_thread = 5000;
+    std::atomic<int> ready{0};
+    auto refuse = [&ready](int32_t code, const char* caller) {
+        ++ready;
+        while (ready < 2)
+            std::this_thread::yield();
+        for (int i = 0; i < per_thread; ++i) {
+            uint16_t level = 0;
+            can_sdo_read2(CAN_NODE_ID_LED, 0x2001, 0, &level, 2, false, code, caller);
+        }
+    };
+    std::thread other(refuse, ERR_CAN_SDO_RAMP_ERROR, "ramp");
+    refuse(ERR_CAN_SDO_LED_ERROR, "llc");
+    other.join();
+    const std::string led = "can_sdo_read2 called by llc: err=ERR_CAN_SDO_LED_ERROR, result=0, abortcode=0000001A";
+    const std::string ramp = "can_sdo_read2 called by ramp: err=ERR_CAN_SDO_RAMP_ERROR, result=0, abortcode=0000001A";
+    std::istringstream lines(out_.text());
+    int leds = 0, ramps = 0, others = 0;
+    for (std::string line; std::getline(lines, line);)
+        line == led ? ++leds : line == ramp ? ++ramps : ++others;
+    EXPECT_EQ(leds, per_thread);
+    EXPECT_EQ(ramps, per_thread);
+    EXPECT_EQ(others, 0);
 }
 
 TEST_F(CanSdo, LibraryFailuresAreMappedAndReported) {
