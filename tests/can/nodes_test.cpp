@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -279,6 +280,126 @@ TEST_F(CanNodes, ReadsDecodeAndFillOnlyOnSuccess) {
     EXPECT_EQ(can_dmi_read_capture_buffer_array(2, entries), 0);
     EXPECT_EQ(entries[0], 0x0102);
     EXPECT_EQ(entries[1], -2);
+}
+
+// The out-parameters of a read as the caller left them when the node refuses it:
+// {code, untouched}.
+template <class T, class F>
+std::pair<int32_t, bool> kept(F read) {
+    T v;
+    std::memset(&v, 0xA5, sizeof v);
+    T before;
+    std::memcpy(&before, &v, sizeof v);
+    const int32_t err = read(&v);
+    return {err, std::memcmp(&v, &before, sizeof v) == 0};
+}
+
+struct refused_read {
+    const char* what;
+    uint8_t node;
+    uint16_t index;
+    uint8_t subindex;
+    int32_t code;
+    std::function<std::pair<int32_t, bool>(const sysInfo*)> call;
+};
+
+// Every read the node refuses reaches the node's object, returns the operation's own
+// code and leaves the caller's out-parameters as they were.
+TEST_F(CanNodes, RefusedReadsLeaveTheirOutParametersAlone) {
+    using i32x2 = std::array<int32_t, 2>;
+    sb_pifoc pi;
+    pi.type = 2;
+    const refused_read cases[] = {
+        {"dmd motor1 control", 68, 0x2000, 0, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_dmd_motor1_control(si, 68, v); }); }},
+        {"dmd llc level", 64, 0x2028, 0, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) {
+             return kept<uint16_t>([&](auto* v) { return can_read_dmd_motor2_llcLevel(si, 64, true, v); });
+         }},
+        {"dmd max current", 66, 0x2036, 0, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) { return kept<int16_t>([&](auto* v) { return can_read_dmd_motor2_maxCurrent(si, 66, v); }); }},
+        {"dmd keypress", 70, 0x2044, 8, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_dmd_keypress_mode(si, 70, v); }); }},
+        {"rs position", 68, 0x2047, 0, ERR_CAN_SDO_ROF_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_rs_position(si, v); }); }},
+        {"rs max current", 68, 0x2036, 0, ERR_CAN_SDO_ROF_ERROR,
+         [](auto si) { return kept<int16_t>([&](auto* v) { return can_read_rs_maxCurrent(si, v); }); }},
+        {"zoom keypress", 70, 0x2044, 8, ERR_CAN_SDO_ZOOM_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_zoom_keypress_mode(si, v); }); }},
+        {"ndw level", 64, 0x2028, 0, ERR_CAN_SDO_NDW_ERROR,
+         [](auto si) { return kept<uint16_t>([&](auto* v) { return can_read_ndw_llcLevel(si, true, v); }); }},
+        {"ndw status", 64, 0x2021, 0, ERR_CAN_SDO_NDW_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ndw_status(si, v); }); }},
+        {"aux status", 66, 0x2021, 0, ERR_CAN_SDO_AUX_MOTOR_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_aux_status(si, v); }); }},
+        {"ramp status", 127, 0x2000, 0, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ramp_status(si, v); }); }},
+        {"ramp valid", 127, 0x2006, 1, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ramp_valid(si, 3, v); }); }},
+        {"bridge status", 127, 0x2010, 1, ERR_CAN_SDO_BRIDGE_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_bridge_status(si, v); }); }},
+        {"bridge config", 127, 0x2010, 2, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint16_t>([&](auto* v) { return can_bridge_read_config(si, v); }); }},
+        {"llc", 61, 0x2001, 0, ERR_CAN_SDO_LED_ERROR,
+         [](auto si) { return kept<uint16_t>([&](auto* v) { return can_read_llc(si, true, v); }); }},
+        {"turret status", 63, 0x2001, 0, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_turret_status(si, v); }); }},
+        {"turret", 63, 0x2002, 0, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_turret(si, v); }); }},
+        {"zoom", 63, 0x2012, 0, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<int32_t>([&](auto* v) { return can_read_zoom(si, v); }); }},
+        {"brush motor config", 63, 0x2020, 1, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<i32x2>([&](auto* v) { return can_get_brmtr_config(si, &(*v)[0], &(*v)[1]); }); }},
+        {"pzt status", 62, 0x2000, 0, ERR_CAN_SDO_PZT_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_pztramp_status(si, v); }); }},
+        {"pzt valid", 62, 0x2003, 1, ERR_CAN_SDO_PZT_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_pztramp_valid(si, 0, v); }); }},
+        {"pzt errchk", 62, 0x1002, 0, ERR_CAN_SDO_PZT_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_pztramp_errchk(si, v); }); }},
+        {"product id", 70, 0x1018, 2, ERR_CAN_ERROR,
+         [](auto si) { return kept<uint32_t>([&](auto* v) { return can_read_productID(si, 70, v); }); }},
+        {"version", 64, 0x1018, 3, ERR_CAN_ERROR,
+         [](auto si) { return kept<i32x2>([&](auto* v) { return can_read_version(si, 64, &(*v)[0], &(*v)[1]); }); }},
+        {"dmi position 2", 48, 0x6020, 2, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<int32_t>([&](auto* v) { return can_dmi_read_pos(2, v); }); }},
+        {"dmi status", 48, 0x1002, 0, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<uint32_t>([&](auto* v) { return can_dmi_read_all_status(v); }); }},
+        {"dmi status flag", 48, 0x1002, 0, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<bool>([&](auto* v) { return can_dmi_read_status_flag(v); }); }},
+        {"dmi capture count", 48, 0x2002, 3, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<uint32_t>([&](auto* v) { return can_dmi_read_capture_buffer_count(v); }); }},
+        {"dmi capture array", 48, 0x2002, 4, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<i32x2>([&](auto* v) { return can_dmi_read_capture_buffer_array(2, v->data()); }); }},
+        // PI digital scanner objects (the scanner is configured for these rows).
+        {"pi ramp status", 127, 0x2041, 11, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<int32_t>([&](auto* v) { return can_read_pi_ramp_status(si, v); }); }},
+        {"pi ramp status by ramp status", 127, 0x2041, 11, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ramp_status(si, v); }); }},
+        {"pi amplitude", 127, 0x2041, 2, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<float>([&](auto* v) { return can_read_pi_ramp_amplitude(si, v); }); }},
+        {"pi velocity", 127, 0x2041, 3, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<float>([&](auto* v) { return can_read_pi_ramp_velocity(si, v); }); }},
+        {"pi tables loaded", 127, 0x2041, 20, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<int32_t>([&](auto* v) { return can_pi_load_ddl_tables(si, v); }); }},
+    };
+    for (const refused_read& c : cases) {
+        SCOPED_TRACE(c.what);
+        si_.scanner.pifoc = std::strncmp(c.what, "pi ", 3) == 0 ? &pi : nullptr;
+        sim().set_sdo_abort(c.node, c.index, c.subindex, 0x06090011);
+        sim().reset_log();
+        const auto [err, untouched] = c.call(&si_);
+        sim().set_sdo_abort(c.node, c.index, c.subindex, 0);
+        EXPECT_EQ(err, c.code);
+        EXPECT_TRUE(untouched);
+        const auto log = sim().sdo_log();
+        ASSERT_FALSE(log.empty());
+        EXPECT_FALSE(log.back().write);
+        EXPECT_EQ(log.back().node, c.node);
+        EXPECT_EQ(log.back().index, c.index);
+        EXPECT_EQ(log.back().subindex, c.subindex);
+        EXPECT_EQ(log.back().abort_code, 0x06090011u);
+    }
+    si_.scanner.pifoc = nullptr;
 }
 
 TEST_F(CanNodes, NodeOperationsReplaceTheGenericCodeWithTheirOwn) {
