@@ -18,6 +18,7 @@
 #include "can/can_sdo.h"
 #include "can/nodes/can_nodes.h"
 #include "can/nodes/node_table.h"
+#include "can/nodes/zoom_cal.h"
 #include "common/error_codes.h"
 #include "common/hooks.h"
 #include "platform/events.h"
@@ -818,6 +819,33 @@ TEST_F(CanNodes, EncodedZoomNeedsFirmwareFourThree) {
     sim().add_node(64, 0x26720040, 0x00040002);
     EXPECT_EQ(tarn_enc_zoom_set_backlash(&si_), ERR_TARN_ENC_ZOOM_FIRMWARE_VERSION_OLD);
     EXPECT_EQ(out_.text(), "Tarn encoded zoom firmware version 4.2 is old; version 4.3 or later is required\n");
+    si_.encZoom = nullptr;
+}
+
+// Firmware 4.3: motion mode 3, the soft limits, the backlash, then the calibration
+// file, whose absence is no error.
+TEST_F(CanNodes, EncodedZoomSetsModeLimitsAndBacklashWithoutACalibrationFile) {
+    tarn_enc_zoom_reset_all();
+    std::string missing = "/nonexistent-mf-folder/ZoomCal.txt";
+    sb_enc_zoom ez;
+    ez.config = 1;
+    ez.backlash = 12;
+    ez.progLim[0] = -100;
+    ez.progLim[1] = 70000;
+    ez.calFile = missing.data();
+    si_.encZoom = &ez;
+    EXPECT_EQ(tarn_enc_zoom_set_backlash(&si_), 0);
+    EXPECT_EQ(transcript(sim().sdo_log()),
+              "R 64 0x1018/3 03 00 04 00\n"
+              "W 64 0x2002/0 03\n"
+              "W 64 0x607D/1 9C FF FF FF\n"
+              "W 64 0x607D/2 70 11 01 00\n"
+              "W 64 0x2019/0 0C 00 00 00\n");
+    EXPECT_EQ(out_.text(), "");
+    ez.config = 0;  // no encoded zoom: nothing happens
+    sim().reset_log();
+    EXPECT_EQ(tarn_enc_zoom_set_backlash(&si_), 0);
+    EXPECT_TRUE(sim().sdo_log().empty());
     si_.encZoom = nullptr;
 }
 
