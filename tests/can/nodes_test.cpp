@@ -806,9 +806,27 @@ TEST_F(CanNodes, PifocOffsetWaitsForTheRampToGoIdle) {
     sim().set_object(127, 0x2000, 0, {1});
     clock_.sleep_ms(7);
     EXPECT_EQ(can_write_pifoc_offset(&si_, 10, true), ERR_RAMP_WAIT_TIMEOUT);
-    EXPECT_EQ(clock_.monotonic_ms(), 2007);
+    EXPECT_EQ(clock_.monotonic_ms(), 7 + 19 * 100);  // 20 reads, 100 ms apart
     EXPECT_EQ(can_pifoc_offset_time(), 7);
     EXPECT_EQ(sim().sdo_log().size(), 21u);
+
+    // A ramp that runs 250 ms more is idle at the fourth read.
+    sim().set_object(127, 0x2000, 0, {0});
+    std::vector<uint8_t> table(32768, 0x11);
+    ASSERT_EQ(can_write_ramp_data(&si_, 0, table.data()), 0);
+    ASSERT_EQ(can_write_ramp_select(&si_, 0), 0);
+    sim().set_ramp_duration(CAN_NODE_ID_RAMP, 250);
+    ASSERT_EQ(can_ramp_start(&si_), 0);
+    sim().reset_log();
+    const int64_t start = clock_.monotonic_ms();
+    EXPECT_EQ(can_write_pifoc_offset(&si_, 0x1234, true), 0);
+    EXPECT_EQ(clock_.monotonic_ms() - start, 300);
+    EXPECT_EQ(transcript(sim().sdo_log()),
+              "W 127 0x2009/1 34 12\n"
+              "R 127 0x2000/0 01\n"
+              "R 127 0x2000/0 01\n"
+              "R 127 0x2000/0 01\n"
+              "R 127 0x2000/0 00\n");
 }
 
 TEST_F(CanNodes, EncodedZoomNeedsFirmwareFourThree) {
