@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -102,6 +104,35 @@ TEST(NodeTable, EveryRowIsInTheIndependentTranscription) {
     auto rows = read_rows(std::string(MF_CAN_TEST_DATA) + "/node_objects_independent.csv");
     ASSERT_GT(rows.size(), static_cast<size_t>(can_nodes::obj_count));
     expect_table_rows_in(rows);
+}
+
+std::string bound_text(double v) {
+    if (std::isinf(v)) return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+// The table's checks against the separately transcribed ranges: a listed object has
+// exactly the listed bounds, any other object none.
+TEST(NodeTable, RangesMatchTheTranscribedChecks) {
+    auto rows = read_rows(std::string(MF_CAN_TEST_DATA) + "/node_ranges.csv");
+    for (size_t i = 0; i < can_nodes::obj_count; ++i) {
+        const can_nodes::node_object& o = can_nodes::node_objects[i];
+        auto it = std::find_if(rows.begin(), rows.end(), [&](const std::vector<std::string>& r) {
+            return r.size() >= 3 && r[0] == o.op && r[1] == index_text(o) && r[2] == std::to_string(o.subindex);
+        });
+        std::vector<std::string> bounds{bound_text(o.lo), bound_text(o.hi)};
+        if (it == rows.end()) {
+            EXPECT_EQ(bounds, (std::vector<std::string>{"", ""})) << "table row " << i << " (" << o.op << ")";
+            continue;
+        }
+        it->resize(5);  // a line ending in an empty bound has four fields
+        EXPECT_EQ(bounds, (std::vector<std::string>{(*it)[3], (*it)[4]})) << "table row " << i << " (" << o.op << ")";
+        rows.erase(it);
+    }
+    for (const auto& r : rows)
+        ADD_FAILURE() << "listed range not in the table: " << (r.empty() ? "" : r[0]);
 }
 
 }  // namespace
