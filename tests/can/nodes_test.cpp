@@ -867,6 +867,59 @@ TEST_F(CanNodes, EncodedZoomSetsModeLimitsAndBacklashWithoutACalibrationFile) {
     si_.encZoom = nullptr;
 }
 
+struct idle_count {
+    static inline int calls = 0;
+    static void idle() { ++calls; }
+};
+
+// With a PI digital scanner the ramp operations go to the scanner's objects: start,
+// select within the scanner kind's range, status by bridge firmware (3 while busy),
+// valid without asking, no pifoc offset; the table load waits 2000 ms.
+TEST_F(CanNodes, PiDigitalScannerTakesTheRampOperations) {
+    sb_pifoc pi;
+    pi.type = 1;
+    si_.scanner.pifoc = &pi;
+    EXPECT_EQ(can_ramp_start(&si_), 0);
+    EXPECT_EQ(can_write_ramp_select(&si_, 15), 0);
+    EXPECT_EQ(can_write_ramp_select(&si_, 16), ERR_PARAM_OUT_OF_RANGE);
+    EXPECT_EQ(can_write_pi_ramp_select(&si_, 0), ERR_PARAM_OUT_OF_RANGE);
+    pi.type = 2;
+    EXPECT_EQ(can_write_pi_ramp_select(&si_, 100), 0);
+    EXPECT_EQ(can_write_pi_ramp_select(&si_, 101), ERR_PARAM_OUT_OF_RANGE);
+    uint8_t valid = 0;
+    EXPECT_EQ(can_read_ramp_valid(&si_, 2, &valid), 0);
+    EXPECT_EQ(valid, 1);
+    EXPECT_EQ(can_write_pifoc_offset(&si_, 5, true), 0);
+    sim().set_object(127, 0x2041, 11, {0x10, 0});
+    uint8_t status = 0;
+    EXPECT_EQ(can_read_ramp_status(&si_, &status), 0);  // firmware 1.12: the older object
+    EXPECT_EQ(status, 3);
+    cfg_.fw_major = 6;
+    cfg_.fw_minor = 6;
+    int32_t pi_status = 9;
+    EXPECT_EQ(can_read_pi_ramp_status(&si_, &pi_status), 0);
+    EXPECT_EQ(pi_status, 0);
+    sim().set_object(127, 0x2041, 20, {7, 0});
+    idle_count::calls = 0;
+    u_set_idle_hook(&idle_count::idle);
+    const int64_t start = clock_.monotonic_ms();
+    int32_t loaded = 0;
+    EXPECT_EQ(can_pi_load_ddl_tables(&si_, &loaded), 0);
+    u_set_idle_hook(nullptr);
+    EXPECT_EQ(clock_.monotonic_ms() - start, 2000);
+    EXPECT_EQ(idle_count::calls, 1);
+    EXPECT_EQ(loaded, 7);
+    EXPECT_EQ(transcript(sim().sdo_log()),
+              "W 127 0x2041/6 01\n"
+              "W 127 0x2041/1 0F\n"
+              "W 127 0x2041/1 64\n"
+              "R 127 0x2041/11 10 00\n"
+              "R 127 0x2040/0 00 00\n"
+              "W 127 0x2041/19 00\n"
+              "R 127 0x2041/20 07 00\n");
+    si_.scanner.pifoc = nullptr;
+}
+
 // The ramp-slot code's side of can_start_ramp, as a test stands it in.
 struct fake_ramps {
     static inline int32_t slot = 2;
