@@ -210,6 +210,18 @@ TEST_F(CanNodes, OutOfRangeValuesNeverReachTheBus) {
         {"velocity 9.99", [](auto si) { return can_write_dmd_motor1_targetVel(si, 70, 9.99); }, ERR_INVALID_PARAM, ""},
         {"velocity 10000.01", [](auto si) { return can_write_zoom_dd_targetVel(si, 10000.01); }, ERR_INVALID_PARAM, ""},
         {"velocity NaN", [](auto si) { return can_write_zoom_dd_targetVel(si, NAN); }, ERR_INVALID_PARAM, ""},
+        {"avg current negative", [](auto si) { return can_write_llc_avgcurlmt(si, -1); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"fwd voltage negative", [](auto si) { return can_write_llc_fwdvlt(si, -1); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"pifoc negative", [](auto si) { return can_write_pifoc_offset(si, -1, false); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"pzt gain negative", [](auto si) { return can_write_pztramp_gain(si, 0, 2, -1); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"ramp rate infinite", [](auto si) { return can_write_ramp_rate(si, 0, INFINITY); }, ERR_PARAM_OUT_OF_RANGE,
+         ""},
+        {"dmi capture of 0 entries",
+         [](auto) {
+             int32_t e;
+             return can_dmi_read_capture_buffer_array(0, &e);
+         },
+         ERR_PARAM_OUT_OF_RANGE, ""},
         {"pi select without scanner", [](auto si) { return can_write_pi_ramp_select(si, 1); }, ERR_INVALID_PARAM, ""},
     };
     for (const refused_case& c : cases) {

@@ -51,6 +51,8 @@ TEST(ZoomCalParse, AcceptedFormsAndFaults) {
          " Magnitude of number is unreasonable. \n Error in line 2: \n  nan 1 \n", 0},
         {"title\n5 1\n5 2\n", ERR_TARN_ENC_ZOOM_INVALID_CAL_FILE,
          " Position values are not in strictly increasing order. \n Error in line 3: \n  5 2 \n", 0},
+        {"title\n1 1\n1.00000001 2\n", ERR_TARN_ENC_ZOOM_INVALID_CAL_FILE,
+         " Position values are not in strictly increasing order. \n Error in line 3: \n  1.00000001 2 \n", 0},
         {"title\n5 2\n6 2\n", ERR_TARN_ENC_ZOOM_INVALID_CAL_FILE,
          " Magnification values are not in strictly increasing order. \n Error in line 3: \n  6 2 \n", 0},
     };
