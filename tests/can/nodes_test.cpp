@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -856,7 +857,7 @@ TEST_F(CanNodes, EncodedZoomNeedsFirmwareFourThree) {
 // file, whose absence is no error.
 TEST_F(CanNodes, EncodedZoomSetsModeLimitsAndBacklashWithoutACalibrationFile) {
     tarn_enc_zoom_reset_all();
-    std::string missing = "/nonexistent-mf-folder/ZoomCal.txt";
+    std::string missing = (std::filesystem::temp_directory_path() / "mf-no-such-folder" / "ZoomCal.txt").string();
     sb_enc_zoom ez;
     ez.config = 1;
     ez.backlash = 12;
