@@ -360,12 +360,13 @@ int32_t can_write_pifoc_offset(const sysInfo* si, int32_t offset, bool wait) {
     if (err) return err;
     pifoc_offset_ms.store(platform::monotonic_ms());
     if (!wait) return 0;
+    // Up to 20 reads, 100 ms apart: no wait after the last one.
     for (int i = 0; i < 20; ++i) {
+        if (i > 0) wait_ms(100);
         uint8_t status;
         err = can_read_ramp_status(si, &status);
         if (err) return err;
         if (status == 0) return 0;
-        wait_ms(100);
     }
     return ERR_RAMP_WAIT_TIMEOUT;
 }

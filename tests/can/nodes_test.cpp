@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -17,6 +19,7 @@
 #include "can/can_sdo.h"
 #include "can/nodes/can_nodes.h"
 #include "can/nodes/node_table.h"
+#include "can/nodes/zoom_cal.h"
 #include "common/error_codes.h"
 #include "common/hooks.h"
 #include "platform/events.h"
@@ -208,6 +211,18 @@ TEST_F(CanNodes, OutOfRangeValuesNeverReachTheBus) {
         {"velocity 9.99", [](auto si) { return can_write_dmd_motor1_targetVel(si, 70, 9.99); }, ERR_INVALID_PARAM, ""},
         {"velocity 10000.01", [](auto si) { return can_write_zoom_dd_targetVel(si, 10000.01); }, ERR_INVALID_PARAM, ""},
         {"velocity NaN", [](auto si) { return can_write_zoom_dd_targetVel(si, NAN); }, ERR_INVALID_PARAM, ""},
+        {"avg current negative", [](auto si) { return can_write_llc_avgcurlmt(si, -1); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"fwd voltage negative", [](auto si) { return can_write_llc_fwdvlt(si, -1); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"pifoc negative", [](auto si) { return can_write_pifoc_offset(si, -1, false); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"pzt gain negative", [](auto si) { return can_write_pztramp_gain(si, 0, 2, -1); }, ERR_PARAM_OUT_OF_RANGE, ""},
+        {"ramp rate infinite", [](auto si) { return can_write_ramp_rate(si, 0, INFINITY); }, ERR_PARAM_OUT_OF_RANGE,
+         ""},
+        {"dmi capture of 0 entries",
+         [](auto) {
+             int32_t e;
+             return can_dmi_read_capture_buffer_array(0, &e);
+         },
+         ERR_PARAM_OUT_OF_RANGE, ""},
         {"pi select without scanner", [](auto si) { return can_write_pi_ramp_select(si, 1); }, ERR_INVALID_PARAM, ""},
     };
     for (const refused_case& c : cases) {
@@ -279,6 +294,126 @@ TEST_F(CanNodes, ReadsDecodeAndFillOnlyOnSuccess) {
     EXPECT_EQ(can_dmi_read_capture_buffer_array(2, entries), 0);
     EXPECT_EQ(entries[0], 0x0102);
     EXPECT_EQ(entries[1], -2);
+}
+
+// The out-parameters of a read as the caller left them when the node refuses it:
+// {code, untouched}.
+template <class T, class F>
+std::pair<int32_t, bool> kept(F read) {
+    T v;
+    std::memset(&v, 0xA5, sizeof v);
+    T before;
+    std::memcpy(&before, &v, sizeof v);
+    const int32_t err = read(&v);
+    return {err, std::memcmp(&v, &before, sizeof v) == 0};
+}
+
+struct refused_read {
+    const char* what;
+    uint8_t node;
+    uint16_t index;
+    uint8_t subindex;
+    int32_t code;
+    std::function<std::pair<int32_t, bool>(const sysInfo*)> call;
+};
+
+// Every read the node refuses reaches the node's object, returns the operation's own
+// code and leaves the caller's out-parameters as they were.
+TEST_F(CanNodes, RefusedReadsLeaveTheirOutParametersAlone) {
+    using i32x2 = std::array<int32_t, 2>;
+    sb_pifoc pi;
+    pi.type = 2;
+    const refused_read cases[] = {
+        {"dmd motor1 control", 68, 0x2000, 0, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_dmd_motor1_control(si, 68, v); }); }},
+        {"dmd llc level", 64, 0x2028, 0, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) {
+             return kept<uint16_t>([&](auto* v) { return can_read_dmd_motor2_llcLevel(si, 64, true, v); });
+         }},
+        {"dmd max current", 66, 0x2036, 0, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) { return kept<int16_t>([&](auto* v) { return can_read_dmd_motor2_maxCurrent(si, 66, v); }); }},
+        {"dmd keypress", 70, 0x2044, 8, ERR_CAN_SDO_DMD_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_dmd_keypress_mode(si, 70, v); }); }},
+        {"rs position", 68, 0x2047, 0, ERR_CAN_SDO_ROF_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_rs_position(si, v); }); }},
+        {"rs max current", 68, 0x2036, 0, ERR_CAN_SDO_ROF_ERROR,
+         [](auto si) { return kept<int16_t>([&](auto* v) { return can_read_rs_maxCurrent(si, v); }); }},
+        {"zoom keypress", 70, 0x2044, 8, ERR_CAN_SDO_ZOOM_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_zoom_keypress_mode(si, v); }); }},
+        {"ndw level", 64, 0x2028, 0, ERR_CAN_SDO_NDW_ERROR,
+         [](auto si) { return kept<uint16_t>([&](auto* v) { return can_read_ndw_llcLevel(si, true, v); }); }},
+        {"ndw status", 64, 0x2021, 0, ERR_CAN_SDO_NDW_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ndw_status(si, v); }); }},
+        {"aux status", 66, 0x2021, 0, ERR_CAN_SDO_AUX_MOTOR_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_aux_status(si, v); }); }},
+        {"ramp status", 127, 0x2000, 0, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ramp_status(si, v); }); }},
+        {"ramp valid", 127, 0x2006, 1, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ramp_valid(si, 3, v); }); }},
+        {"bridge status", 127, 0x2010, 1, ERR_CAN_SDO_BRIDGE_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_bridge_status(si, v); }); }},
+        {"bridge config", 127, 0x2010, 2, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint16_t>([&](auto* v) { return can_bridge_read_config(si, v); }); }},
+        {"llc", 61, 0x2001, 0, ERR_CAN_SDO_LED_ERROR,
+         [](auto si) { return kept<uint16_t>([&](auto* v) { return can_read_llc(si, true, v); }); }},
+        {"turret status", 63, 0x2001, 0, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_turret_status(si, v); }); }},
+        {"turret", 63, 0x2002, 0, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_turret(si, v); }); }},
+        {"zoom", 63, 0x2012, 0, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<int32_t>([&](auto* v) { return can_read_zoom(si, v); }); }},
+        {"brush motor config", 63, 0x2020, 1, ERR_CAN_SDO_BRMOTOR_ERROR,
+         [](auto si) { return kept<i32x2>([&](auto* v) { return can_get_brmtr_config(si, &(*v)[0], &(*v)[1]); }); }},
+        {"pzt status", 62, 0x2000, 0, ERR_CAN_SDO_PZT_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_pztramp_status(si, v); }); }},
+        {"pzt valid", 62, 0x2003, 1, ERR_CAN_SDO_PZT_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_pztramp_valid(si, 0, v); }); }},
+        {"pzt errchk", 62, 0x1002, 0, ERR_CAN_SDO_PZT_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_pztramp_errchk(si, v); }); }},
+        {"product id", 70, 0x1018, 2, ERR_CAN_ERROR,
+         [](auto si) { return kept<uint32_t>([&](auto* v) { return can_read_productID(si, 70, v); }); }},
+        {"version", 64, 0x1018, 3, ERR_CAN_ERROR,
+         [](auto si) { return kept<i32x2>([&](auto* v) { return can_read_version(si, 64, &(*v)[0], &(*v)[1]); }); }},
+        {"dmi position 2", 48, 0x6020, 2, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<int32_t>([&](auto* v) { return can_dmi_read_pos(2, v); }); }},
+        {"dmi status", 48, 0x1002, 0, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<uint32_t>([&](auto* v) { return can_dmi_read_all_status(v); }); }},
+        {"dmi status flag", 48, 0x1002, 0, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<bool>([&](auto* v) { return can_dmi_read_status_flag(v); }); }},
+        {"dmi capture count", 48, 0x2002, 3, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<uint32_t>([&](auto* v) { return can_dmi_read_capture_buffer_count(v); }); }},
+        {"dmi capture array", 48, 0x2002, 4, ERR_CAN_SDO_DMI_ERROR,
+         [](auto) { return kept<i32x2>([&](auto* v) { return can_dmi_read_capture_buffer_array(2, v->data()); }); }},
+        // PI digital scanner objects (the scanner is configured for these rows).
+        {"pi ramp status", 127, 0x2041, 11, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<int32_t>([&](auto* v) { return can_read_pi_ramp_status(si, v); }); }},
+        {"pi ramp status by ramp status", 127, 0x2041, 11, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<uint8_t>([&](auto* v) { return can_read_ramp_status(si, v); }); }},
+        {"pi amplitude", 127, 0x2041, 2, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<float>([&](auto* v) { return can_read_pi_ramp_amplitude(si, v); }); }},
+        {"pi velocity", 127, 0x2041, 3, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<float>([&](auto* v) { return can_read_pi_ramp_velocity(si, v); }); }},
+        {"pi tables loaded", 127, 0x2041, 20, ERR_CAN_SDO_RAMP_ERROR,
+         [](auto si) { return kept<int32_t>([&](auto* v) { return can_pi_load_ddl_tables(si, v); }); }},
+    };
+    for (const refused_read& c : cases) {
+        SCOPED_TRACE(c.what);
+        si_.scanner.pifoc = std::strncmp(c.what, "pi ", 3) == 0 ? &pi : nullptr;
+        sim().set_sdo_abort(c.node, c.index, c.subindex, 0x06090011);
+        sim().reset_log();
+        const auto [err, untouched] = c.call(&si_);
+        sim().set_sdo_abort(c.node, c.index, c.subindex, 0);
+        EXPECT_EQ(err, c.code);
+        EXPECT_TRUE(untouched);
+        const auto log = sim().sdo_log();
+        ASSERT_FALSE(log.empty());
+        EXPECT_FALSE(log.back().write);
+        EXPECT_EQ(log.back().node, c.node);
+        EXPECT_EQ(log.back().index, c.index);
+        EXPECT_EQ(log.back().subindex, c.subindex);
+        EXPECT_EQ(log.back().abort_code, 0x06090011u);
+    }
+    si_.scanner.pifoc = nullptr;
 }
 
 TEST_F(CanNodes, NodeOperationsReplaceTheGenericCodeWithTheirOwn) {
@@ -684,9 +819,27 @@ TEST_F(CanNodes, PifocOffsetWaitsForTheRampToGoIdle) {
     sim().set_object(127, 0x2000, 0, {1});
     clock_.sleep_ms(7);
     EXPECT_EQ(can_write_pifoc_offset(&si_, 10, true), ERR_RAMP_WAIT_TIMEOUT);
-    EXPECT_EQ(clock_.monotonic_ms(), 2007);
+    EXPECT_EQ(clock_.monotonic_ms(), 7 + 19 * 100);  // 20 reads, 100 ms apart
     EXPECT_EQ(can_pifoc_offset_time(), 7);
     EXPECT_EQ(sim().sdo_log().size(), 21u);
+
+    // A ramp that runs 250 ms more is idle at the fourth read.
+    sim().set_object(127, 0x2000, 0, {0});
+    std::vector<uint8_t> table(32768, 0x11);
+    ASSERT_EQ(can_write_ramp_data(&si_, 0, table.data()), 0);
+    ASSERT_EQ(can_write_ramp_select(&si_, 0), 0);
+    sim().set_ramp_duration(CAN_NODE_ID_RAMP, 250);
+    ASSERT_EQ(can_ramp_start(&si_), 0);
+    sim().reset_log();
+    const int64_t start = clock_.monotonic_ms();
+    EXPECT_EQ(can_write_pifoc_offset(&si_, 0x1234, true), 0);
+    EXPECT_EQ(clock_.monotonic_ms() - start, 300);
+    EXPECT_EQ(transcript(sim().sdo_log()),
+              "W 127 0x2009/1 34 12\n"
+              "R 127 0x2000/0 01\n"
+              "R 127 0x2000/0 01\n"
+              "R 127 0x2000/0 01\n"
+              "R 127 0x2000/0 00\n");
 }
 
 TEST_F(CanNodes, EncodedZoomNeedsFirmwareFourThree) {
@@ -698,6 +851,86 @@ TEST_F(CanNodes, EncodedZoomNeedsFirmwareFourThree) {
     EXPECT_EQ(tarn_enc_zoom_set_backlash(&si_), ERR_TARN_ENC_ZOOM_FIRMWARE_VERSION_OLD);
     EXPECT_EQ(out_.text(), "Tarn encoded zoom firmware version 4.2 is old; version 4.3 or later is required\n");
     si_.encZoom = nullptr;
+}
+
+// Firmware 4.3: motion mode 3, the soft limits, the backlash, then the calibration
+// file, whose absence is no error.
+TEST_F(CanNodes, EncodedZoomSetsModeLimitsAndBacklashWithoutACalibrationFile) {
+    tarn_enc_zoom_reset_all();
+    std::string missing = (std::filesystem::temp_directory_path() / "mf-no-such-folder" / "ZoomCal.txt").string();
+    sb_enc_zoom ez;
+    ez.config = 1;
+    ez.backlash = 12;
+    ez.progLim[0] = -100;
+    ez.progLim[1] = 70000;
+    ez.calFile = missing.data();
+    si_.encZoom = &ez;
+    EXPECT_EQ(tarn_enc_zoom_set_backlash(&si_), 0);
+    EXPECT_EQ(transcript(sim().sdo_log()),
+              "R 64 0x1018/3 03 00 04 00\n"
+              "W 64 0x2002/0 03\n"
+              "W 64 0x607D/1 9C FF FF FF\n"
+              "W 64 0x607D/2 70 11 01 00\n"
+              "W 64 0x2019/0 0C 00 00 00\n");
+    EXPECT_EQ(out_.text(), "");
+    ez.config = 0;  // no encoded zoom: nothing happens
+    sim().reset_log();
+    EXPECT_EQ(tarn_enc_zoom_set_backlash(&si_), 0);
+    EXPECT_TRUE(sim().sdo_log().empty());
+    si_.encZoom = nullptr;
+}
+
+struct idle_count {
+    static inline int calls = 0;
+    static void idle() { ++calls; }
+};
+
+// With a PI digital scanner the ramp operations go to the scanner's objects: start,
+// select within the scanner kind's range, status by bridge firmware (3 while busy),
+// valid without asking, no pifoc offset; the table load waits 2000 ms.
+TEST_F(CanNodes, PiDigitalScannerTakesTheRampOperations) {
+    sb_pifoc pi;
+    pi.type = 1;
+    si_.scanner.pifoc = &pi;
+    EXPECT_EQ(can_ramp_start(&si_), 0);
+    EXPECT_EQ(can_write_ramp_select(&si_, 15), 0);
+    EXPECT_EQ(can_write_ramp_select(&si_, 16), ERR_PARAM_OUT_OF_RANGE);
+    EXPECT_EQ(can_write_pi_ramp_select(&si_, 0), ERR_PARAM_OUT_OF_RANGE);
+    pi.type = 2;
+    EXPECT_EQ(can_write_pi_ramp_select(&si_, 100), 0);
+    EXPECT_EQ(can_write_pi_ramp_select(&si_, 101), ERR_PARAM_OUT_OF_RANGE);
+    uint8_t valid = 0;
+    EXPECT_EQ(can_read_ramp_valid(&si_, 2, &valid), 0);
+    EXPECT_EQ(valid, 1);
+    EXPECT_EQ(can_write_pifoc_offset(&si_, 5, true), 0);
+    sim().set_object(127, 0x2041, 11, {0x10, 0});
+    uint8_t status = 0;
+    EXPECT_EQ(can_read_ramp_status(&si_, &status), 0);  // firmware 1.12: the older object
+    EXPECT_EQ(status, 3);
+    cfg_.fw_major = 6;
+    cfg_.fw_minor = 6;
+    int32_t pi_status = 9;
+    EXPECT_EQ(can_read_pi_ramp_status(&si_, &pi_status), 0);
+    EXPECT_EQ(pi_status, 0);
+    sim().set_object(127, 0x2041, 20, {7, 0});
+    idle_count::calls = 0;
+    u_set_idle_hook(&idle_count::idle);
+    const int64_t start = clock_.monotonic_ms();
+    int32_t loaded = 0;
+    EXPECT_EQ(can_pi_load_ddl_tables(&si_, &loaded), 0);
+    u_set_idle_hook(nullptr);
+    EXPECT_EQ(clock_.monotonic_ms() - start, 2000);
+    EXPECT_EQ(idle_count::calls, 1);
+    EXPECT_EQ(loaded, 7);
+    EXPECT_EQ(transcript(sim().sdo_log()),
+              "W 127 0x2041/6 01\n"
+              "W 127 0x2041/1 0F\n"
+              "W 127 0x2041/1 64\n"
+              "R 127 0x2041/11 10 00\n"
+              "R 127 0x2040/0 00 00\n"
+              "W 127 0x2041/19 00\n"
+              "R 127 0x2041/20 07 00\n");
+    si_.scanner.pifoc = nullptr;
 }
 
 // The ramp-slot code's side of can_start_ramp, as a test stands it in.

@@ -2,12 +2,14 @@
 // line, and the reload rule by size and modification time.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "can/nodes/zoom_cal.h"
 #include "common/error_codes.h"
+#include "platform/files.h"
 #include "tests/support/capture.h"
 
 namespace mf::test {
@@ -49,6 +51,8 @@ TEST(ZoomCalParse, AcceptedFormsAndFaults) {
          " Magnitude of number is unreasonable. \n Error in line 2: \n  nan 1 \n", 0},
         {"title\n5 1\n5 2\n", ERR_TARN_ENC_ZOOM_INVALID_CAL_FILE,
          " Position values are not in strictly increasing order. \n Error in line 3: \n  5 2 \n", 0},
+        {"title\n1 1\n1.00000001 2\n", ERR_TARN_ENC_ZOOM_INVALID_CAL_FILE,
+         " Position values are not in strictly increasing order. \n Error in line 3: \n  1.00000001 2 \n", 0},
         {"title\n5 2\n6 2\n", ERR_TARN_ENC_ZOOM_INVALID_CAL_FILE,
          " Magnification values are not in strictly increasing order. \n Error in line 3: \n  6 2 \n", 0},
     };
@@ -125,6 +129,51 @@ TEST_F(ZoomCalLoad, LoadsOnceAndRereadsOnlyAChangedFile) {
     EXPECT_EQ(tarn_enc_zoom_load(&si_, &msg), ERR_TARN_ENC_ZOOM_INVALID_CAL_FILE);
     EXPECT_TRUE(tarn_enc_zoom_state(&si_)->table.empty());
     EXPECT_EQ(tarn_enc_zoom_state(&si_)->loaded_name, "");
+}
+
+// A file of the same size is read again when its modification time changed; a file
+// that went away is forgotten.
+TEST_F(ZoomCalLoad, RereadsASameSizeFileWithAnotherTimeAndForgetsAVanishedOne) {
+    // Whole seconds, which every system's file times hold exactly.
+    const auto first_time =
+        std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(dir_)) - std::chrono::seconds(10);
+    write("t\n0 1\n10 2\n");
+    std::filesystem::last_write_time(path_, first_time);
+    ASSERT_EQ(tarn_enc_zoom_load(&si_, nullptr), 0);
+    write("t\n0 1\n10 3\n");  // same size
+    std::filesystem::last_write_time(path_, first_time);
+    out_.clear();
+    EXPECT_EQ(tarn_enc_zoom_load(&si_, nullptr), 0);
+    EXPECT_EQ(out_.text(), "");  // size and time unchanged: the old table stays
+    EXPECT_FLOAT_EQ(tarn_enc_zoom_state(&si_)->table[1].magnification, 2.0f);
+
+    std::filesystem::last_write_time(path_, first_time + std::chrono::seconds(2));
+    EXPECT_EQ(tarn_enc_zoom_load(&si_, nullptr), 0);
+    EXPECT_EQ(out_.text(), "Tarn encoded zoom calibration data loaded from file " + path_ + "\n");
+    EXPECT_FLOAT_EQ(tarn_enc_zoom_state(&si_)->table[1].magnification, 3.0f);
+
+    std::filesystem::remove(path_);
+    std::string msg;
+    EXPECT_EQ(tarn_enc_zoom_load(&si_, &msg), ERR_TARN_ENC_ZOOM_CANT_OPEN_CAL_FILE);
+    EXPECT_EQ(tarn_enc_zoom_state(&si_)->loaded_name, "");
+}
+
+// Without a configured name the default "Tarn\ZoomCal.txt" is looked up like other
+// configuration files, first under the current folder; the backslash is a folder
+// separator on every system.
+TEST_F(ZoomCalLoad, DefaultNameIsFoundInTheTarnFolder) {
+    std::filesystem::create_directories(dir_ / "Tarn");
+    std::ofstream(dir_ / "Tarn" / "ZoomCal.txt", std::ios::binary) << "t\n0 1\n10 2\n";
+    ez_.calFile = nullptr;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+    const int32_t err = tarn_enc_zoom_load(&si_, nullptr);
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(err, 0);
+    const std::string sep(1, platform::path_separator());
+    EXPECT_EQ(out_.text(),
+              "Tarn encoded zoom calibration data loaded from file ." + sep + "Tarn" + sep + "ZoomCal.txt\n");
+    EXPECT_EQ(tarn_enc_zoom_state(&si_)->table.size(), 2u);
 }
 
 TEST_F(ZoomCalLoad, MissingFileCannotBeAccessed) {
