@@ -283,8 +283,8 @@ TEST(GridConvert, EveryFileFaultLeavesTheOutputWholeOrNew) {
                                               {dir.path()}});
         // Make the file, write the header and each block of samples (six here), then
         // sync (a replacement only), close and rename; the folder is synced after a
-        // replacement: 14 operations, 10 for a new name.
-        EXPECT_GE(count, existing ? 12 : 8) << (existing ? "existing" : "new");
+        // replacement on POSIX: 14 operations (11 on Windows), 10 for a new name.
+        EXPECT_GE(count, existing ? 11 : 8) << (existing ? "existing" : "new");
     }
 }
 
