@@ -61,7 +61,8 @@ file_handle create_exclusive(const std::wstring& directory, const std::wstring& 
 struct existing_file {
     bool exists = false;
     bool directory = false;
-    bool plain = false;  // a disk file with one link
+    bool disk_file = false;  // a file on a disk (not a device, pipe or folder)
+    bool plain = false;      // a disk file with one link
     std::wstring final_path;
 };
 
@@ -78,7 +79,8 @@ existing_file inspect(const std::wstring& path) {
     const bool disk = GetFileType(h) == FILE_TYPE_DISK;
     if (disk && GetFileInformationByHandle(h, &data)) {
         info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        info.plain = !info.directory && data.nNumberOfLinks == 1;
+        info.disk_file = !info.directory;
+        info.plain = info.disk_file && data.nNumberOfLinks == 1;
     }
     std::vector<wchar_t> final_path(MAX_PATH + 1);
     DWORD n = disk ? GetFinalPathNameByHandleW(h, final_path.data(), static_cast<DWORD>(final_path.size()), 0) : 0;
@@ -121,7 +123,8 @@ replace_result replace_wide(const std::wstring& path, const content_producer& pr
     }
     // A rename replaces the name, not what it designates: only a plain file
     // known by this one name may be swapped for a new one.
-    if (info.exists && !info.plain) return write_in_place(info.final_path, false, produce, before_in_place);
+    // A file with other hard links is cut to its new length like any disk file.
+    if (info.exists && !info.plain) return write_in_place(info.final_path, info.disk_file, produce, before_in_place);
 
     std::wstring temp;
     // Only a replacement writes through: the old contents must survive a crash.

@@ -80,8 +80,9 @@ TEST(ReplaceContents, PermissionsAndHardLinksAreKept) {
     ASSERT_EQ(replace_with(dir.file("fresh"), new_contents).failed, replace_stage::none);
     EXPECT_EQ(fs::status(dir.file("fresh")).permissions(), fs::status(dir.file("plain")).permissions());
 
-    // Every name of a hard-linked file sees the new contents.
-    test::write_file(dir.file("one"), "old");
+    // Every name of a hard-linked file sees the new contents, and nothing of the
+    // longer old contents stays after them.
+    test::write_file(dir.file("one"), std::string(100, 'o'));
     std::error_code ec;
     fs::create_hard_link(dir.file("one"), dir.file("two"), ec);
     if (ec) GTEST_SKIP() << "hard links cannot be made here";

@@ -257,4 +257,35 @@ TEST(GridConvert, WriteFailurePartWayAndTheReadErrorWins) {
     }
 }
 
+// The conversion mapforge makes, swept over every file operation it makes: each
+// failure gives the writer's code and leaves an existing output as it was (a new
+// name absent), never cut short, and no temporary file beside it.
+TEST(GridConvert, EveryFileFaultLeavesTheOutputWholeOrNew) {
+    test::TempDir input;
+    const int width = 500, height = 400;  // several blocks of samples, the helper thread
+    const std::string grid = input.file("in.grd");
+    test::write_file(grid, grid_file_text(large_samples(width * height), width, height));
+    const std::string complete = read_then_write(input, grid);
+    for (const bool existing : {true, false}) {
+        test::TempDir dir;
+        const std::string out = dir.file("out.dat");
+        const int count = test::sweep_writer({out,
+                                              std::string(5000, 'o'),
+                                              existing,
+                                              complete,
+                                              [&] {
+                                                  const grid_conversion r =
+                                                      convert_grid_file(grid.c_str(), out.c_str());
+                                                  EXPECT_EQ(r.read_status, 0);
+                                                  return r.write_status;
+                                              },
+                                              ERR_CANT_CREATE_FILE,
+                                              {dir.path()}});
+        // Make the file, write the header and each block of samples (six here), then
+        // sync (a replacement only), close and rename; the folder is synced after a
+        // replacement on POSIX: 14 operations (11 on Windows), 10 for a new name.
+        EXPECT_GE(count, existing ? 11 : 8) << (existing ? "existing" : "new");
+    }
+}
+
 }  // namespace mf

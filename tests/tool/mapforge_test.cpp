@@ -13,6 +13,7 @@
 #include "datafile/data_file.h"
 #include "datafile/data_reader.h"
 #include "datafile/grid_file.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
@@ -51,6 +52,11 @@ std::string reference_output(const test::TempDir& dir, const std::string& grid) 
     std::remove(path.c_str());
     return bytes;
 }
+
+#ifndef _WIN32
+// Runs a program with fewer privileges (util-linux).
+const std::string setpriv = "/usr/bin/setpriv";
+#endif
 
 std::string unable(const std::string& in, const std::string& out) {
     return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
@@ -257,15 +263,6 @@ TEST(MapforgeConversion, OutputNamesKeepWhatTheyDesignate) {
         EXPECT_EQ(test::read_file(dir.file("other-name.dat")), expected);
     }
 
-    // A folder that takes no new file still lets a writable output be converted.
-    fs::create_directory(dir.file("locked"));
-    test::write_file(dir.file("locked/out.dat"), "old");
-    fs::permissions(dir.file("locked"), fs::perms(0555));
-    EXPECT_EQ(mapforge({"-f", in, dir.file("locked/out.dat")}).code, 0);
-    EXPECT_EQ(test::read_file(dir.file("locked/out.dat")), expected);
-    fs::permissions(dir.file("locked"), fs::perms(0755));
-    EXPECT_EQ(fs::directory_iterator(dir.file("locked"))->path().filename(), "out.dat");
-
     // A dangling link creates its target; a second run through the link replaces it.
     std::error_code no_symlink;
     fs::create_symlink("linked.dat", dir.file("link.dat"), no_symlink);
@@ -277,7 +274,7 @@ TEST(MapforgeConversion, OutputNamesKeepWhatTheyDesignate) {
     }
     auto names = dir.entries();
     std::sort(names.begin(), names.end());
-    std::vector<std::string> expected_names{"in.grd", "locked", "target.dat"};
+    std::vector<std::string> expected_names{"in.grd", "target.dat"};
     if (!no_symlink) expected_names.insert(expected_names.end(), {"link.dat", "linked.dat"});
     if (!no_link) expected_names.push_back("other-name.dat");
     std::sort(expected_names.begin(), expected_names.end());
@@ -304,6 +301,50 @@ TEST(MapforgeConversion, OutputNamesKeepWhatTheyDesignate) {
                            "\tthere was an error writing to the file \"" + full + "\"\n\tERR_CANT_WRITE_FILE\n"));
     EXPECT_TRUE(fs::is_symlink(full));
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+// A folder that takes no new file still lets a writable output be converted: the
+// output is written in place (it stays the same file) and nothing is left beside
+// it. A process that ignores folder permissions (root) would take the ordinary
+// path, so there the program runs without that privilege.
+TEST(MapforgeConversion, AFolderThatTakesNoNewFileConvertsInPlace) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const std::string in = dir.file("in.grd");
+    test::write_file(in, grid_text);
+    const std::string expected = reference_output(dir, in);
+    const std::string folder = dir.file("locked"), out = dir.file("locked/out.dat");
+    fs::create_directory(folder);
+    test::write_file(out, std::string(expected.size() + 100, 'o'));
+    fs::permissions(folder, fs::perms(0555));
+    struct Unlock {
+        std::string folder;
+        ~Unlock() { fs::permissions(folder, fs::perms(0755)); }
+    } unlock{folder};
+    const bool ignores_permissions = std::ofstream(dir.file("locked/probe")).is_open();
+    std::vector<std::string> command{MAPFORGE_PROGRAM, "-f", in, out};
+    if (ignores_permissions) {
+        std::error_code ignored;
+        fs::remove(dir.file("locked/probe"), ignored);
+#ifdef _WIN32
+        GTEST_SKIP() << "a folder's read-only attribute does not refuse new files";
+#else
+        if (!fs::exists(setpriv)) GTEST_SKIP() << "no " << setpriv << " to drop the privilege";
+        command.insert(command.begin(), {setpriv, "--bounding-set=-dac_override,-dac_read_search",
+                                         "--inh-caps=-dac_override,-dac_read_search"});
+#endif
+    }
+    const platform::file_handle before = platform::file_handle::open_regular_for_reading(out);
+    ASSERT_TRUE(before.valid());
+    const ToolRun r = test::run_tool(command.front(), {command.begin() + 1, command.end()});
+    if (r.err.rfind("setpriv:", 0) == 0) GTEST_SKIP() << r.err;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, lines("Converting \"" + in + "\" to \"" + out + "\"\n" + "Conversion from \"" + in + "\" to \"" +
+                           out + "\" successful\n"));
+    EXPECT_EQ(test::read_file(out), expected);
+    EXPECT_TRUE(before.same_file_as(out)) << "written in place, not replaced by a new file";
+    EXPECT_EQ(fs::directory_iterator(folder)->path().filename(), "out.dat");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 }  // namespace mf
