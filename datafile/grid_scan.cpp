@@ -1,6 +1,7 @@
 #include "datafile/grid_scan.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <condition_variable>
@@ -67,25 +68,34 @@ inline uint32_t eight_digits(uint64_t v) {
     return static_cast<uint32_t>(v);
 }
 
+// The byte before a field's digits: 1 for a blank or '+', 3 for '-', 0 for
+// anything else.
+constexpr std::array<uint8_t, 256> sign_classes = [] {
+    std::array<uint8_t, 256> classes{};
+    classes[' '] = 1;
+    classes['+'] = 1;
+    classes['-'] = 3;
+    return classes;
+}();
+static_assert(sign_classes['-'] == 3 && sign_classes['0'] == 0);
+
 // One field in a word: byte 0 is the character before the field (not part of
-// it). The digits must run to the field's end; the byte before them may be a
-// sign or a blank, every byte before that a blank.
-bool scan_word(uint64_t x, bool first, int32_t* value) {
-    constexpr uint64_t field = highs & ~uint64_t{0x80};
-    constexpr uint64_t blanks = ones * ' ';
-    const uint64_t d = digit_bytes(x) & field;
-    const uint64_t up = d << 8;
-    const uint64_t digit_mask = (d >> 7) * 0xFF;
-    const uint64_t sign_mask = (((d & ~up) >> 15) * 0xFF) & ~uint64_t{0xFF};  // none when all seven are digits
-    const uint64_t rest = ~(digit_mask | sign_mask | 0xFF);
-    const uint64_t sign = x & sign_mask;
-    const bool negative = sign_mask != 0 && sign == ((ones * '-') & sign_mask);
-    const bool sign_ok = negative || sign == (blanks & sign_mask) || sign == ((ones * '+') & sign_mask);
-    const bool ok = (up & ~d) == 0 && (d >> 63) != 0 && ((x ^ blanks) & rest) == 0 && sign_ok &&
-                    (first || ((x >> 8) & 0xFF) == ' ');
-    const auto magnitude = static_cast<int32_t>(eight_digits(x & digit_mask & (ones * 0x0F)));
-    *value = negative ? -magnitude : magnitude;
-    return ok;
+// it; a blank for the line's first field). The digits must run to the field's
+// end; the byte before them may be a sign or a blank, every byte before that a
+// blank, and so must the bytes in must_blank. Without a branch: the signs of a
+// map's values follow no pattern.
+inline bool scan_word(uint64_t x, uint64_t must_blank, int32_t* value) {
+    constexpr uint64_t field = ~uint64_t{0xFF};
+    const uint64_t digits = ((digit_bytes(x) & field) >> 7) * 0xFF;
+    const uint64_t lowest = digits & (0 - digits);  // the lowest bit of the first digit
+    const bool to_end = (static_cast<int64_t>(digits) < 0) & (digits + lowest == 0);
+    // Below the byte before the digits, only blanks.
+    const bool blanks = ((x ^ (ones * ' ')) & field & (((lowest >> 8) - 1) | must_blank)) == 0;
+    const unsigned sign = sign_classes[(x >> ((std::countr_zero(lowest) - 8) & 63)) & 0xFF];
+    const auto magnitude = static_cast<int32_t>(eight_digits(x & digits & (ones * 0x0F)));
+    const int32_t flip = -static_cast<int32_t>(sign >> 1);
+    *value = (magnitude ^ flip) - flip;
+    return to_end & blanks & ((sign & 1) != 0);
 }
 
 bool scan_line_eight_byte(const char* line, int32_t* out, const sample_map& m) {
@@ -94,7 +104,8 @@ bool scan_line_eight_byte(const char* line, int32_t* out, const sample_map& m) {
     for (int f = 0; f < 10; ++f) {
         uint64_t x;
         std::memcpy(&x, line + 7 * f - 1, 8);
-        ok &= scan_word(x, f == 0, &values[f]);
+        if (f == 0) x = (x & ~uint64_t{0xFF}) | ' ';
+        ok &= scan_word(x, f == 0 ? 0 : 0xFF00, &values[f]);
     }
     if (!ok) return false;
     for (int f = 0; f < 10; ++f)
@@ -289,8 +300,11 @@ span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, 
 namespace {
 
 // Text per chunk, and the chunks in flight: the samples of at most this many
-// chunks are held at once, whatever the size of the map.
+// chunks are held at once, whatever the size of the map. A smaller text is cut
+// into smaller chunks (at least about 64 of them), so that both threads start
+// soon and end together, and the slots touch less fresh memory.
 constexpr size_t chunk_bytes = size_t{256} << 10;
+constexpr size_t least_chunk_bytes = size_t{64} << 10;
 constexpr size_t slot_count = 4;
 // Below this a text is not worth a second thread.
 constexpr size_t parallel_text = size_t{1} << 20;
@@ -298,6 +312,8 @@ constexpr size_t parallel_text = size_t{1} << 20;
 // Every field takes a character and all but the first a separator or a sign,
 // so a text of n bytes holds at most n / 2 + 1 fields.
 size_t most_fields(size_t bytes) { return bytes / 2 + 1; }
+
+size_t chunk_size(size_t text_bytes) { return std::clamp(text_bytes / 64, least_chunk_bytes, chunk_bytes); }
 
 struct chunk_slot {
     const char* begin = nullptr;
@@ -324,11 +340,21 @@ class chunk_pipeline {
 public:
     chunk_pipeline(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink,
                    const text_release& release)
-        : next_(p), end_(e), count_(count), map_(m), sink_(sink), release_(release) {}
+        : next_(p),
+          end_(e),
+          chunk_(chunk_size(static_cast<size_t>(e - p))),
+          count_(count),
+          map_(m),
+          sink_(sink),
+          release_(release) {}
 
     int32_t run(bool with_helper) {
         std::thread helper;
         if (with_helper) {
+            // Reserved here, so that the helper's first chunks allocate nothing
+            // (an allocation there would set up a second heap for its thread).
+            for (chunk_slot& slot : slots_)
+                slot.reserve(std::min(count_, most_fields(chunk_)));
             try {
                 helper = std::thread([this] { help(); });
             } catch (...) {
@@ -348,12 +374,12 @@ private:
     bool can_claim() const { return !stop_ && next_ < end_ && claimed_ - handed_ < slot_count; }
 
     // Under the lock: the next chunk ends at the first white space after
-    // chunk_bytes (a field never spans white space), or at the end of the text.
+    // chunk_ (a field never spans white space), or at the end of the text.
     size_t claim() {
         const size_t number = claimed_++;
         chunk_slot& slot = slots_[number % slot_count];
         slot.begin = next_;
-        const char* cut = static_cast<size_t>(end_ - next_) > chunk_bytes ? next_ + chunk_bytes : end_;
+        const char* cut = static_cast<size_t>(end_ - next_) > chunk_ ? next_ + chunk_ : end_;
         while (cut < end_ && !is_space(static_cast<unsigned char>(*cut)))
             ++cut;
         slot.end = cut;
@@ -433,6 +459,7 @@ private:
 
     const char* next_;
     const char* const end_;
+    const size_t chunk_;
     const size_t count_;
     const sample_map map_;
     const sample_sink& sink_;

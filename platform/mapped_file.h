@@ -24,6 +24,10 @@ public:
     const char* data() const { return data_; }
     std::size_t size() const { return size_; }
 
+    // The file was cut short by another program while mapped: the part past its
+    // new end read as NUL bytes (POSIX; Windows refuses to shorten a mapped file).
+    bool cut_short() const;
+
     // The caller is done with [offset, offset + length): the pages wholly inside
     // it may leave the process's memory (a later access reads them again).
     void release(std::size_t offset, std::size_t length);
@@ -32,6 +36,7 @@ private:
     void close();
     const char* data_ = nullptr;
     std::size_t size_ = 0;
+    int guard_ = -1;  // POSIX: the slot watching this mapping for bus errors
 };
 
 }  // namespace mf::platform

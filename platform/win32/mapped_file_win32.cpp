@@ -57,6 +57,9 @@ bool mapped_file::open(const std::u16string& path) {
     return data_ != nullptr;
 }
 
+// The system refuses to shorten a file while a view of it is mapped.
+bool mapped_file::cut_short() const { return false; }
+
 // Pages of a read-only view are the system's cache; trimming them from the
 // working set gains nothing worth a call per block here.
 void mapped_file::release(std::size_t, std::size_t) {}

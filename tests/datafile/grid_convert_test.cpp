@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,7 +16,9 @@
 #include "datafile/data_file.h"
 #include "datafile/grid_convert.h"
 #include "datafile/grid_file.h"
+#include "datafile/grid_input.h"
 #include "datafile/grid_scan.h"
+#include "platform/mapped_file.h"
 #include "platform/file_io.h"
 #include "tests/support/capture.h"
 #include "tests/support/file_faults.h"
@@ -289,3 +292,59 @@ TEST(GridConvert, EveryFileFaultLeavesTheOutputWholeOrNew) {
 }
 
 }  // namespace mf
+
+#ifndef _WIN32
+namespace mf {
+
+// A mapped file shortened by another program: the lost part reads as NUL bytes
+// and the mapping says so, instead of the reader dying of a bus error; a bus
+// error anywhere else still ends the process.
+TEST(MappedFile, ShortenedWhileMappedReadsZerosAndSaysSo) {
+    test::TempDir dir;
+    const std::string path = dir.file("m.txt");
+    test::write_file(path, std::string(3 * 65536, 'a'));
+    platform::mapped_file file;
+    ASSERT_TRUE(file.open(path));
+    EXPECT_EQ(file.data()[70000], 'a');
+    EXPECT_FALSE(file.cut_short());
+    std::filesystem::resize_file(path, 10);
+    EXPECT_EQ(file.data()[3], 'a');
+    EXPECT_EQ(file.data()[70000], '\0');
+    EXPECT_EQ(file.data()[3 * 65536 - 1], '\0');
+    EXPECT_TRUE(file.cut_short());
+    EXPECT_DEATH(std::raise(SIGBUS), "");  // by the signal, or by a sanitizer's report of it
+}
+
+// A grid file cut short after its header was read: the samples end early.
+TEST(GridConvert, InputShortenedDuringTheReadEndsEarly) {
+    ScanChoice keep;
+    std::mt19937 rng(3);
+    std::string samples;
+    for (int i = 0; i < 1000 * 300 / 10; ++i)
+        samples += writer_line(rng);
+    test::TempDir dir;
+    const std::string path = dir.file("g.grd");
+    const std::string text = grid_file_text(samples, 1000, 300);
+    for (fixed_scan scan : all_scans) {
+        if (!grid::set_fixed_scan(scan)) continue;
+        test::write_file(path, text);
+        grid_input in;
+        ASSERT_EQ(in.open(path.c_str()), 0);
+        data_header header{};
+        data_array shape{};
+        sw_info sw{};
+        size_t count = 0;
+        grid::sample_map m;
+        ASSERT_EQ(read_grid_preamble(in.text(), &header, &shape, &sw, &count, &m), 0);
+        std::filesystem::resize_file(path, text.size() / 2);
+        size_t delivered = 0;
+        EXPECT_EQ(in.scan(
+                      count, m, [&](const int32_t*, size_t n) { delivered += n; }, true),
+                  ERR_PREMATURE_EOF)
+            << grid::fixed_scan_name(scan);
+        EXPECT_LT(delivered, count);
+    }
+}
+
+}  // namespace mf
+#endif
