@@ -13,6 +13,7 @@
 #include "tests/support/capture.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/env.h"
 
 namespace mf {
 namespace {
@@ -31,11 +32,10 @@ public:
 private:
 #ifdef _WIN32
     static constexpr const char* variable = "TMP";
-    static void set(const char* value) { _putenv_s(variable, value ? value : ""); }
 #else
     static constexpr const char* variable = "TMPDIR";
-    static void set(const char* value) { value ? setenv(variable, value, 1) : unsetenv(variable); }
 #endif
+    static void set(const char* value) { test::set_env(variable, value); }
     bool had_ = false;
     std::string old_;
 };

@@ -22,6 +22,7 @@
 #include "ramp/ramp_set.h"
 #include "sim/can/virtual_instrument.h"
 #include "tests/can/bus_transcript.h"
+#include "tests/support/env.h"
 
 namespace mf::test {
 namespace {
@@ -332,13 +333,7 @@ TEST(BusLibraryVersion, IsTheLoadedLibrarysProductVersion) {
 
 // Sets the variable the loaded library reads on first use; the library reads it again
 // after it was unloaded and loaded anew.
-void set_virtual_calfile(const char* value) {
-#ifdef _WIN32
-    _putenv_s("MF_VIRTUAL_CALFILE", value ? value : "");
-#else
-    value ? setenv("MF_VIRTUAL_CALFILE", value, 1) : unsetenv("MF_VIRTUAL_CALFILE");
-#endif
-}
+void set_virtual_calfile(const char* value) { test::set_env("MF_VIRTUAL_CALFILE", value); }
 
 struct layout_case {
     const char* calfile;  // the variable's value, null: unset

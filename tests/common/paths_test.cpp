@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "tests/support/alloc_fail.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/env.h"
 
 namespace mf {
 
@@ -74,15 +75,9 @@ TEST(DirectoryValueRule, OverLongIsAbsentNeverCut) {
 TEST(DirectoryLookups, EnvironmentConfigAndRampsAndFindFile) {
     test::TempDir dir;
     const std::string install = dir.path();
-#ifdef _WIN32
-    _putenv_s("HX_INSTALL_DIR", install.c_str());
-    _putenv_s("HX_CONFIG_DIR", "");
-    _putenv_s("HX_RAMPS_DIR", "");
-#else
-    setenv("HX_INSTALL_DIR", install.c_str(), 1);
-    unsetenv("HX_CONFIG_DIR");
-    unsetenv("HX_RAMPS_DIR");
-#endif
+    test::set_env("HX_INSTALL_DIR", install.c_str());
+    test::set_env("HX_CONFIG_DIR", nullptr);
+    test::set_env("HX_RAMPS_DIR", nullptr);
     {
         // Out of memory at the first lookup: absent for now, looked up again later.
         test::NewFailure fail(-1);

@@ -22,6 +22,7 @@
 #include "platform/file_io.h"
 #include "tests/support/capture.h"
 #include "tests/support/file_faults.h"
+#include "tests/support/read_then_write.h"
 #include "tests/support/temp_dir.h"
 
 namespace mf {
@@ -150,20 +151,6 @@ TEST(GridScan, WholeFilesReadAlikeWithEveryScan) {
 
 namespace {
 
-// What read_grid_file then write_data_file leave in a fresh file.
-std::string read_then_write(const test::TempDir& dir, const std::string& grid) {
-    data_header header{};
-    data_array phase{};
-    sw_info sw{};
-    EXPECT_EQ(read_grid_file(grid.c_str(), &header, &phase, &sw), 0);
-    const std::string path = dir.file("reference.dat");
-    EXPECT_EQ(write_data_file(path.c_str(), &sw, &header, nullptr, &phase), 0);
-    da_release(&phase);
-    const std::string bytes = test::read_file(path);
-    std::remove(path.c_str());
-    return bytes;
-}
-
 std::string large_samples(int count) {
     std::mt19937 rng(3);
     std::string text;
@@ -186,7 +173,7 @@ TEST(GridConvert, SameBytesAsReadThenWriteAndNoPartialOutput) {
     const std::string good = dir.file("good.grd"), bad = dir.file("bad.grd");
     test::write_file(good, grid_file_text(samples, width, height));
     test::write_file(bad, grid_file_text(late_bad, width, height));
-    const std::string expected = read_then_write(dir, good);
+    const std::string expected = test::read_then_write(dir, good);
     ASSERT_GT(expected.size(), 4000000u);
 
     struct Case {
@@ -268,7 +255,7 @@ TEST(GridConvert, EveryFileFaultLeavesTheOutputWholeOrNew) {
     const int width = 500, height = 400;  // several blocks of samples, the helper thread
     const std::string grid = input.file("in.grd");
     test::write_file(grid, grid_file_text(large_samples(width * height), width, height));
-    const std::string complete = read_then_write(input, grid);
+    const std::string complete = test::read_then_write(input, grid);
     for (const bool existing : {true, false}) {
         test::TempDir dir;
         const std::string out = dir.file("out.dat");

@@ -17,20 +17,13 @@
 #include "tests/support/alloc_fail.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/env.h"
 
 namespace mf {
 
 namespace {
 
 constexpr const char* keep_variable = "KEEP_RAMPS_LOADED_IN_INSTR";
-
-void set_env(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value ? value : "");
-#else
-    value ? setenv(name, value, 1) : unsetenv(name);
-#endif
-}
 
 std::string data_file(const char* name) { return test::read_file(std::string(MF_RAMP_TEST_DATA) + "/" + name); }
 
@@ -39,7 +32,7 @@ std::string data_file(const char* name) { return test::read_file(std::string(MF_
 class RampSet : public ::testing::Test {
 protected:
     void SetUp() override {
-        set_env(keep_variable, nullptr);
+        test::set_env(keep_variable, nullptr);
         si = sb_slot(1);
         sb_setDefaults(si);
         si->sysType = SYS_SCARP;
@@ -50,7 +43,7 @@ protected:
         ASSERT_EQ(test::write_example_ramps(dir.path()), 0);
     }
     void TearDown() override {
-        set_env(keep_variable, nullptr);
+        test::set_env(keep_variable, nullptr);
         rr_set_instr_slot_ops({});
         rr_release_all_ramp_sets();
         si->scanner.pifoc = nullptr;
@@ -333,7 +326,7 @@ TEST_F(RampSet, InstrumentSlotsAreKeptOrCleared) {
     EXPECT_EQ(FakeInstrument::deleted, (std::vector<int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
 
     // Kept: the set's ramps 2 (d20...) and 1 (d10...) stay in slots 0 and 3.
-    set_env(keep_variable, "1");
+    test::set_env(keep_variable, "1");
     FakeInstrument::reset();
     FakeInstrument::held[0] = 2;
     FakeInstrument::held[1] = 200;
@@ -360,7 +353,7 @@ TEST_F(RampSet, InstrumentSlotsAreKeptOrCleared) {
               "uz_ramp_request failed: ERR_UZ_RECV_TIMEOUT\nrr_get_ramp_info: ERR_UZ_RECV_TIMEOUT\n");
     EXPECT_EQ(rr_ramp_set_of(si)->count, 0);
 
-    set_env(keep_variable, nullptr);
+    test::set_env(keep_variable, nullptr);
     FakeInstrument::reset();
     FakeInstrument::delete_status = ERR_UZ_RECV_TIMEOUT;
     EXPECT_EQ(build(&log), ERR_UZ_RECV_TIMEOUT);

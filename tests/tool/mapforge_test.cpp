@@ -16,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "tests/support/read_then_write.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tool/tool_run.h"
 
@@ -38,20 +39,6 @@ const std::string usage_text =
 const std::string grid_text =
     "! VAROGRD\n! REQ 1 2 0.5 0.25 4\n! SWI 1 5 2 11 \"Ostrabel                     \"\n! SCF 2 1\n"
     "A measured surface\nGRD 3 2 SUR WVL 0.6328 SSZ 4.0 NDA -32768\n  100 -32768  -5\n7 8 9\n";
-
-// The data file the library makes of a grid file, for comparison with the program's.
-std::string reference_output(const test::TempDir& dir, const std::string& grid) {
-    data_header header{};
-    data_array phase{};
-    sw_info sw{};
-    EXPECT_EQ(read_grid_file(grid.c_str(), &header, &phase, &sw), 0);
-    const std::string path = dir.file("reference.dat");
-    EXPECT_EQ(write_data_file(path.c_str(), &sw, &header, nullptr, &phase), 0);
-    da_release(&phase);
-    std::string bytes = test::read_file(path);
-    std::remove(path.c_str());
-    return bytes;
-}
 
 #ifndef _WIN32
 // Runs a program with fewer privileges (util-linux).
@@ -111,7 +98,7 @@ TEST(MapforgeCommandLine, ExistingOutputNeedsForce) {
     // "-f" with more letters, after the names, still forces.
     const ToolRun forced = mapforge({in, out, "-fxyz"});
     EXPECT_EQ(forced.code, 0) << forced.err;
-    EXPECT_EQ(test::read_file(out), reference_output(dir, in));
+    EXPECT_EQ(test::read_file(out), test::read_then_write(dir, in));
 }
 
 TEST(MapforgeConversion, ConvertsAValidGridFile) {
@@ -124,7 +111,7 @@ TEST(MapforgeConversion, ConvertsAValidGridFile) {
                            "\" successful\n"));
     EXPECT_EQ(r.out, "");
     const std::string bytes = test::read_file(out);
-    EXPECT_EQ(bytes, reference_output(dir, in));
+    EXPECT_EQ(bytes, test::read_then_write(dir, in));
     // Format 2 (resolution code 2), 3 x 2 samples after the 834-byte header;
     // "-32768" became the invalid marker, the others were shifted left by 1.
     ASSERT_EQ(bytes.size(), 834u + 24u);
@@ -149,7 +136,7 @@ TEST(MapforgeConversion, ArgumentsStartingWithTheSignatureAreNarrowNames) {
     EXPECT_EQ(r.err, lines("Converting \"" + in + "\" to \"" + out + "\"\nConversion from \"" + in + "\" to \"" + out +
                            "\" successful\n"));
     test::TempDir dir;
-    EXPECT_EQ(test::read_file(out), reference_output(dir, "./" + in));
+    EXPECT_EQ(test::read_file(out), test::read_then_write(dir, "./" + in));
     std::remove(in.c_str());
     std::remove(out.c_str());
 }
@@ -247,7 +234,7 @@ TEST(MapforgeConversion, OutputNamesKeepWhatTheyDesignate) {
     test::TempDir dir;
     const std::string in = dir.file("in.grd");
     test::write_file(in, grid_text);
-    const std::string expected = reference_output(dir, in);
+    const std::string expected = test::read_then_write(dir, in);
     const std::string target = dir.file("target.dat");
 
     // Mode and another hard link of the output survive.
@@ -312,7 +299,7 @@ TEST(MapforgeConversion, AFolderThatTakesNoNewFileConvertsInPlace) {
     test::TempDir dir;
     const std::string in = dir.file("in.grd");
     test::write_file(in, grid_text);
-    const std::string expected = reference_output(dir, in);
+    const std::string expected = test::read_then_write(dir, in);
     const std::string folder = dir.file("locked"), out = dir.file("locked/out.dat");
     fs::create_directory(folder);
     test::write_file(out, std::string(expected.size() + 100, 'o'));

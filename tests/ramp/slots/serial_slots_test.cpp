@@ -21,6 +21,7 @@
 #include "tests/serial/board/board_fixture.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/env.h"
 
 namespace mf {
 namespace {
@@ -290,14 +291,6 @@ TEST_P(SerialSlots, NotLoadedEntryIsNotStarted) {
     EXPECT_TRUE(b->sent().empty());
 }
 
-void set_env(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value ? value : "");
-#else
-    value ? setenv(name, value, 1) : unsetenv(name);
-#endif
-}
-
 // Rebuilt with KEEP_RAMPS_LOADED_IN_INSTR, the set keeps the ramps the board holds
 // and deletes the slot holding an identifier of no entry; slots the board does not
 // have are never named.
@@ -310,10 +303,10 @@ TEST_P(SerialSlots, RebuildKeepsLoadedRampsAndDeletesStrangers) {
     ASSERT_EQ(uz_ramp_load(si, 2, stranger, set().entries[2].points), 0);
     ASSERT_EQ(b->board.slots()[2], 200);
     const std::size_t before = b->board.commands().size();
-    set_env("KEEP_RAMPS_LOADED_IN_INSTR", "1");
+    test::set_env("KEEP_RAMPS_LOADED_IN_INSTR", "1");
     test::SinkCapture sink;
     const int32_t status = rr_get_ramp_info_in(si, dir.path().c_str());
-    set_env("KEEP_RAMPS_LOADED_IN_INSTR", nullptr);
+    test::set_env("KEEP_RAMPS_LOADED_IN_INSTR", nullptr);
     ASSERT_EQ(status, 0);
     EXPECT_NE(sink.text().find("Ramp ID 1 already loaded in instr\nRamp ID 2 already loaded in instr\n"),
               std::string::npos);
