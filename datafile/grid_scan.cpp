@@ -197,18 +197,6 @@ bool cpu_has_avx2() { return false; }
 
 #endif
 
-line_scan scan_of(fixed_scan scan) {
-    switch (scan) {
-    case fixed_scan::none:
-        return &scan_line_none;
-    case fixed_scan::eight_byte:
-        return &scan_line_eight_byte;
-    case fixed_scan::avx2:
-        return &scan_line_avx2;
-    }
-    return &scan_line_none;
-}
-
 fixed_scan initial_scan() {
     const char* wanted = std::getenv("MF_GRID_SCAN");
     for (fixed_scan s : {fixed_scan::none, fixed_scan::eight_byte, fixed_scan::avx2})
@@ -218,11 +206,10 @@ fixed_scan initial_scan() {
 
 std::atomic<int> chosen_scan{-1};
 
-line_scan active_line_scan() { return scan_of(active_fixed_scan()); }
-
 // At a line end with a whole line of the writer's layout after it: the line's
 // length (71, or 72 with CR LF) when its fields were taken, else 0.
-inline size_t fixed_line(const char* line, int32_t* out, const sample_map& m, line_scan scan) {
+template <line_scan Scan>
+inline size_t fixed_line(const char* line, int32_t* out, const sample_map& m) {
     size_t length;
     if (line[70] == '\n')
         length = 71;
@@ -230,8 +217,50 @@ inline size_t fixed_line(const char* line, int32_t* out, const sample_map& m, li
         length = 72;
     else
         return 0;
-    return scan(line, out, m) ? length : 0;
+    return Scan(line, out, m) ? length : 0;
 }
+
+// The span loop, one copy per line scan so that the scan is inlined into it
+// (its constants stay in registers from line to line).
+template <line_scan Scan>
+inline span_result parse_span_with(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
+    size_t n = 0;
+    while (n < need) {
+        if (p < e && *p == '\n' && need - n >= 10 && e - p > 72) {
+            if (const size_t length = fixed_line<Scan>(p + 1, out + n, m)) {
+                p += length;
+                n += 10;
+                continue;
+            }
+        }
+        while (p < e && is_space(static_cast<unsigned char>(*p)))
+            ++p;
+        if (p == e) break;
+        const char* limit = e - p > 7 ? p + 7 : e;
+        const char* q = p;
+        const bool negative = *q == '-';
+        if (negative || *q == '+') ++q;
+        const char* digits = q;
+        int32_t v = 0;
+        while (q < limit && static_cast<unsigned>(*q - '0') < 10u)
+            v = v * 10 + (*q++ - '0');
+        if (q == digits) return {p, n, true};
+        p = q;
+        put(out + n++, negative ? -v : v, m);
+    }
+    return {p, n, false};
+}
+
+#ifdef MF_GRID_AVX2
+__attribute__((target("avx2"), flatten)) span_result parse_span_avx2(const char* p, const char* e, int32_t* out, size_t need,
+                                                             const sample_map& m) {
+    return parse_span_with<scan_line_avx2>(p, e, out, need, m);
+}
+#else
+span_result parse_span_avx2(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
+    return parse_span_with<scan_line_none>(p, e, out, need, m);
+}
+#endif
 
 }  // namespace
 
@@ -265,36 +294,28 @@ const char* fixed_scan_name(fixed_scan scan) {
 }
 
 size_t scan_fixed_line(fixed_scan scan, const char* line, int32_t* out, const sample_map& m) {
-    return fixed_scan_available(scan) ? fixed_line(line, out, m, scan_of(scan)) : 0;
+    if (!fixed_scan_available(scan)) return 0;
+    switch (scan) {
+    case fixed_scan::none:
+        return 0;
+    case fixed_scan::eight_byte:
+        return fixed_line<scan_line_eight_byte>(line, out, m);
+    case fixed_scan::avx2:
+        return fixed_line<scan_line_avx2>(line, out, m);
+    }
+    return 0;
 }
 
 span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
-    const line_scan scan = active_line_scan();
-    size_t n = 0;
-    while (n < need) {
-        if (p < e && *p == '\n' && need - n >= 10 && e - p > 72) {
-            if (const size_t length = fixed_line(p + 1, out + n, m, scan)) {
-                p += length;
-                n += 10;
-                continue;
-            }
-        }
-        while (p < e && is_space(static_cast<unsigned char>(*p)))
-            ++p;
-        if (p == e) break;
-        const char* limit = e - p > 7 ? p + 7 : e;
-        const char* q = p;
-        const bool negative = *q == '-';
-        if (negative || *q == '+') ++q;
-        const char* digits = q;
-        int32_t v = 0;
-        while (q < limit && static_cast<unsigned>(*q - '0') < 10u)
-            v = v * 10 + (*q++ - '0');
-        if (q == digits) return {p, n, true};
-        p = q;
-        put(out + n++, negative ? -v : v, m);
+    switch (active_fixed_scan()) {
+    case fixed_scan::none:
+        break;
+    case fixed_scan::eight_byte:
+        return parse_span_with<scan_line_eight_byte>(p, e, out, need, m);
+    case fixed_scan::avx2:
+        return parse_span_avx2(p, e, out, need, m);
     }
-    return {p, n, false};
+    return parse_span_with<scan_line_none>(p, e, out, need, m);
 }
 
 namespace {
