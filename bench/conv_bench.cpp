@@ -1,7 +1,8 @@
 // conv-bench: times mapforge on generated grid files next to a plain copy of the
 // same input, a per-value fscanf converter and (when numpy is installed) a numpy
 // converter, with a warm cache, every output absent before its run, the commands
-// interleaved; reports medians.
+// interleaved; reports medians, and the peaks of mapforge's memory from one more
+// run, not timed, in which its own memory is watched.
 // Usage: conv-bench mapforge make-grid fscanf-convert numpy-script work-directory [runs]
 #include <algorithm>
 #include <cstdio>
@@ -77,8 +78,8 @@ int main(int argc, char** argv) {
     std::printf("load average at start: %s; fixed-field scan: %s; %d runs (baselines %d)%s\n", load_average().c_str(),
                 mf::grid::fixed_scan_name(mf::grid::active_fixed_scan()), runs, baseline_runs,
                 numpy ? "" : "; numpy not installed");
-    std::printf("%-11s %8s %9s %8s %6s %9s %7s %8s %7s %6s %8s %7s %7s %8s\n", "grid", "input MB", "mapforge", "cp",
-                "ratio", "fscanf", "x", "numpy", "x", "MB/s", "Msmp/s", "peak MB", "ns/B", "vs 4096");
+    std::printf("%-11s %8s %9s %8s %6s %9s %7s %8s %7s %6s %8s %7s %7s %7s %8s\n", "grid", "input MB", "mapforge", "cp",
+                "ratio", "fscanf", "x", "numpy", "x", "MB/s", "Msmp/s", "priv MB", "RSS MB", "ns/B", "vs 4096");
     double ns_per_byte_4096 = 0;
     struct row {
         int size;
@@ -109,6 +110,11 @@ int main(int argc, char** argv) {
                     return 2;
             }
         }
+        // Its own memory (the input's mapping not counted), and everything resident.
+        mf::platform::remove_file(output);
+        const process_result watched = run_process({mapforge, grid, output}, log, log, true);
+        mf::platform::remove_file(output);
+        const double private_mb = static_cast<double>(watched.peak_private_kb) * 1024 / 1e6;
         const double convert_s = median(convert.seconds), copy_s = median(cp.seconds);
         const double scanf_s = median(scanf_loop.seconds), numpy_s = median(numpy_loop.seconds);
         const double samples = static_cast<double>(size) * size;
@@ -120,9 +126,9 @@ int main(int argc, char** argv) {
             std::snprintf(numpy_text[0], sizeof numpy_text[0], "%.3f", numpy_s);
             std::snprintf(numpy_text[1], sizeof numpy_text[1], "%.1f", numpy_s / convert_s);
         }
-        std::printf("%4d x %-4d %8.1f %9.4f %8.4f %6.2f %9.3f %7.1f %8s %7s %6.0f %8.1f %7.1f %7.3f", size, size,
-                    megabytes, convert_s, copy_s, convert_s / copy_s, scanf_s, scanf_s / convert_s, numpy_text[0],
-                    numpy_text[1], megabytes / convert_s, samples / convert_s / 1e6,
+        std::printf("%4d x %-4d %8.1f %9.4f %8.4f %6.2f %9.3f %7.1f %8s %7s %6.0f %8.1f %7.1f %7.1f %7.3f", size,
+                    size, megabytes, convert_s, copy_s, convert_s / copy_s, scanf_s, scanf_s / convert_s, numpy_text[0],
+                    numpy_text[1], megabytes / convert_s, samples / convert_s / 1e6, private_mb,
                     static_cast<double>(convert.peak_kb) * 1024 / 1e6, ns_per_byte);
         std::printf(size == 1024 ? "\n" : " %8.2f\n", ns_per_byte_4096 > 0 ? ns_per_byte / ns_per_byte_4096 : 0.0);
         std::fflush(stdout);

@@ -53,13 +53,15 @@ grid_conversion convert_grid_file(const char* input, const char* output) {
         [&](platform::file_handle& out) {
             produced = true;
             bool written = write_phase_file_header(out, &sw, &header, shape) == 0;
+            // Space found block by block as the samples arrive costs about a
+            // tenth of a large conversion.
+            if (written) out.reserve_ahead(uint64_t{count} * sizeof(int32_t));
             result.read_status = in.scan(
                 count, map,
                 [&](const int32_t* samples, size_t n) {
                     // After a failed write the scan goes on: a read error still wins.
                     if (written) written = out.write(samples, n * sizeof(int32_t));
-                },
-                true);
+                });
             if (result.read_status != 0) return result.read_status;
             return written ? 0 : ERR_CANT_WRITE_FILE;
         },

@@ -116,22 +116,9 @@ int32_t grid_input::open(const char* path) {
     return 0;
 }
 
-int32_t grid_input::scan(size_t count, const grid::sample_map& m, const grid::sample_sink& sink, bool release) {
+int32_t grid_input::scan(size_t count, const grid::sample_map& m, const grid::sample_sink& sink) {
     if (!in_memory()) return grid::scan_samples(*text_, count, m, sink);
-    const char* start = text_->cursor();
-    int32_t status;
-    if (!release || !map_.data()) {
-        status = grid::scan_samples(start, base_ + size_, count, m, sink);
-    } else {
-        // Handed back a megabyte at a time: each release is a system call.
-        constexpr size_t release_step = size_t{1} << 20;
-        const char* kept = start;
-        status = grid::scan_samples(start, base_ + size_, count, m, sink, [&](const char* upto) {
-            if (static_cast<size_t>(upto - kept) < release_step && upto != base_ + size_) return;
-            map_.release(static_cast<size_t>(kept - base_), static_cast<size_t>(upto - kept));
-            kept = upto;
-        });
-    }
+    const int32_t status = grid::scan_samples(text_->cursor(), base_ + size_, count, m, sink);
     // A file shortened while it was read ended early, whatever the scan made of
     // the NUL bytes in place of its lost end.
     return status == 0 && map_.cut_short() ? ERR_PREMATURE_EOF : status;

@@ -31,9 +31,8 @@ public:
     bool in_memory() const { return base_ != nullptr; }
 
     // Scans count samples from the text's read position (which a scan of a text
-    // in memory leaves where it was). With release, the text scanned is handed
-    // back to the system as the scan goes (a mapped file only).
-    int32_t scan(size_t count, const grid::sample_map& m, const grid::sample_sink& sink, bool release = false);
+    // in memory leaves where it was).
+    int32_t scan(size_t count, const grid::sample_map& m, const grid::sample_sink& sink);
 
 private:
     platform::mapped_file map_;

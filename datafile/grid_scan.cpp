@@ -359,15 +359,13 @@ struct chunk_slot {
 // thread, which parses too while it has nothing to hand on.
 class chunk_pipeline {
 public:
-    chunk_pipeline(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink,
-                   const text_release& release)
+    chunk_pipeline(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink)
         : next_(p),
           end_(e),
           chunk_(chunk_size(static_cast<size_t>(e - p))),
           count_(count),
           map_(m),
-          sink_(sink),
-          release_(release) {}
+          sink_(sink) {}
 
     int32_t run(bool with_helper) {
         std::thread helper;
@@ -445,7 +443,6 @@ private:
         const size_t take = std::min(r.values, count_ - done_);
         if (take > 0 && sink_) sink_(slot.values, take);
         done_ += take;
-        if (release_) release_(slot.end);
         if (done_ == count_) return 1;
         if (r.bad || slot.end == end_) return ERR_PREMATURE_EOF;
         return 0;
@@ -484,7 +481,6 @@ private:
     const size_t count_;
     const sample_map map_;
     const sample_sink& sink_;
-    const text_release& release_;
     chunk_slot slots_[slot_count];
     size_t claimed_ = 0;
     size_t handed_ = 0;
@@ -496,9 +492,8 @@ private:
 
 }  // namespace
 
-int32_t scan_samples(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink,
-                     const text_release& release) {
-    chunk_pipeline pipeline(p, e, count, m, sink, release);
+int32_t scan_samples(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink) {
+    chunk_pipeline pipeline(p, e, count, m, sink);
     return pipeline.run(static_cast<size_t>(e - p) >= parallel_text);
 }
 

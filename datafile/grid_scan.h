@@ -55,13 +55,10 @@ span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, 
 
 // Receives the samples in file order, a block at a time, on the caller's thread.
 using sample_sink = std::function<void(const int32_t* samples, size_t count)>;
-// Told that the text before a point is no longer needed.
-using text_release = std::function<void(const char* upto)>;
 
 // Scans count samples from a text held in memory ([p, e), e being the end of the
 // input), with a second thread for large texts. 0, ERR_PREMATURE_EOF or ERR_NO_MEM.
-int32_t scan_samples(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink,
-                     const text_release& release = {});
+int32_t scan_samples(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink);
 
 // The same over a text read as it goes.
 int32_t scan_samples(codev::text_source& in, size_t count, const sample_map& m, const sample_sink& sink);

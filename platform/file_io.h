@@ -46,6 +46,11 @@ public:
     bool write(const void* data, size_t size);
     // Writes text, ending lines as text files on this system do (CR LF on Windows).
     bool write_text(const char* text, size_t size);
+    // Sets disk space aside for the next size bytes to be written, without
+    // changing the file's length, so that the writes need not find it a block at
+    // a time. Only a hint: false (a device, a pipe, a file system or system
+    // without it) changes nothing, and the writes work as ever.
+    bool reserve_ahead(uint64_t size);
     // Makes the written data durable on the storage device.
     bool sync();
     // Closes the handle; false when the system reports a failure (for example

@@ -1,6 +1,6 @@
 // A regular file seen read-only in memory, for readers that scan a whole file
-// once: no copy out of the system's cache, and the parts already scanned can be
-// handed back so that a large file never occupies the process's memory at once.
+// once: no copy out of the system's cache. Its pages are the system's cache
+// itself, shared and clean, not the process's own memory.
 #pragma once
 
 #include <cstddef>
@@ -27,10 +27,6 @@ public:
     // The file was cut short by another program while mapped: the part past its
     // new end read as NUL bytes (POSIX; Windows refuses to shorten a mapped file).
     bool cut_short() const;
-
-    // The caller is done with [offset, offset + length): the pages wholly inside
-    // it may leave the process's memory (a later access reads them again).
-    void release(std::size_t offset, std::size_t length);
 
 private:
     void close();

@@ -163,6 +163,17 @@ bool file_handle::read(void* data, size_t size, size_t* got) {
     }
 }
 
+bool file_handle::reserve_ahead(uint64_t size) {
+#ifdef __linux__
+    const off_t at = ::lseek(fd_of(*this), 0, SEEK_CUR);
+    return at >= 0 && size > 0 && size <= static_cast<uint64_t>(INT64_MAX - at) &&
+           ::fallocate(fd_of(*this), FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(size)) == 0;
+#else
+    (void)size;
+    return false;
+#endif
+}
+
 bool file_handle::write(const void* data, size_t size) {
     if (file_fault(file_op::write)) return false;
     const char* p = static_cast<const char*>(data);

@@ -123,14 +123,4 @@ bool mapped_file::open(const std::u16string& path) { return open(utf16_to_utf8(p
 
 bool mapped_file::cut_short() const { return guard_ >= 0 && guarded[guard_].cut_short.load(); }
 
-void mapped_file::release(std::size_t offset, std::size_t length) {
-    if (!data_ || offset >= size_) return;
-    if (length > size_ - offset) length = size_ - offset;
-    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    const std::size_t first = (offset + page - 1) / page * page;
-    const std::size_t end =
-        offset + length == size_ ? (size_ + page - 1) / page * page : (offset + length) / page * page;
-    if (end > first) ::madvise(const_cast<char*>(data_) + first, end - first, MADV_DONTNEED);
-}
-
 }  // namespace mf::platform

@@ -193,6 +193,9 @@ bool file_handle::read(void* data, size_t size, size_t* got) {
     return true;
 }
 
+// Not set aside on Windows: the conversions that ask have not been measured there.
+bool file_handle::reserve_ahead(uint64_t) { return false; }
+
 bool file_handle::write(const void* data, size_t size) {
     if (file_fault(file_op::write)) return false;
     const char* p = static_cast<const char*>(data);

@@ -62,6 +62,5 @@ bool mapped_file::cut_short() const { return false; }
 
 // Pages of a read-only view are the system's cache; trimming them from the
 // working set gains nothing worth a call per block here.
-void mapped_file::release(std::size_t, std::size_t) {}
 
 }  // namespace mf::platform

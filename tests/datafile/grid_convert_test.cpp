@@ -325,9 +325,7 @@ TEST(GridConvert, InputShortenedDuringTheReadEndsEarly) {
         ASSERT_EQ(read_grid_preamble(in.text(), &header, &shape, &sw, &count, &m), 0);
         std::filesystem::resize_file(path, text.size() / 2);
         size_t delivered = 0;
-        EXPECT_EQ(in.scan(
-                      count, m, [&](const int32_t*, size_t n) { delivered += n; }, true),
-                  ERR_PREMATURE_EOF)
+        EXPECT_EQ(in.scan(count, m, [&](const int32_t*, size_t n) { delivered += n; }), ERR_PREMATURE_EOF)
             << grid::fixed_scan_name(scan);
         EXPECT_LT(delivered, count);
     }

@@ -183,7 +183,7 @@ TEST(MapforgeConversion, WriteFailures) {
 }
 
 // A large map streams from the input to the output: the program holds a few
-// blocks of it, not the map (the input's mapping is handed back as it goes).
+// blocks of it, not the map (16 MB of samples here).
 TEST(MapforgeConversion, LargeMapInLittleMemory) {
     test::TempDir dir;
     const std::string in = dir.file("large.grd"), out = dir.file("large.dat");
@@ -201,7 +201,7 @@ TEST(MapforgeConversion, LargeMapInLittleMemory) {
         }
         grid << "\n";
     }
-    const ToolRun r = mapforge({in, out});
+    const ToolRun r = test::run_tool(MAPFORGE_PROGRAM, {in, out}, true);
     ASSERT_EQ(r.code, 0) << r.err;
     // Checked row by row, so that this process stays small for the tests after it.
     data_file_reader reader;
@@ -220,8 +220,9 @@ TEST(MapforgeConversion, LargeMapInLittleMemory) {
     }
     EXPECT_EQ(differences, 0);
 #ifndef MF_SANITIZE_BUILD
-    if (r.peak_kb >= 0) {
-        EXPECT_LT(r.peak_kb, 8 * 1024);
+    // The input's pages, mapped read-only, are the system's cache, not the tool's.
+    if (r.peak_private_kb >= 0) {
+        EXPECT_LT(r.peak_private_kb, 8 * 1024);
     }
 #endif
 }

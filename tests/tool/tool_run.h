@@ -16,20 +16,22 @@ struct ToolRun {
     int code = -1;
     std::string out;
     std::string err;
-    int64_t peak_kb = -1;
+    int64_t peak_kb = -1;          // files the tool maps included
+    int64_t peak_private_kb = -1;  // the tool's own memory, when watched
 };
 
 // Runs program with args (no shell) and collects its exit code, standard streams
-// and peak memory.
-inline ToolRun run_tool(const std::string& program, const std::vector<std::string>& args) {
+// and peak memory (its own memory too with watch_private).
+inline ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
+                        bool watch_private = false) {
     TempDir streams;
     std::vector<std::string> command{program};
     command.insert(command.end(), args.begin(), args.end());
     const platform::process_result result =
-        platform::run_process(command, streams.file("stdout"), streams.file("stderr"));
+        platform::run_process(command, streams.file("stdout"), streams.file("stderr"), watch_private);
     EXPECT_TRUE(result.started) << program;
     return {result.exit_code, read_file(streams.file("stdout")), read_file(streams.file("stderr")),
-            result.peak_memory_kb};
+            result.peak_memory_kb, result.peak_private_kb};
 }
 
 // The tools' standard streams are text streams: on Windows their line ends are CRLF.
