@@ -101,6 +101,7 @@ inline bool scan_word(uint64_t x, uint64_t must_blank, int32_t* value) {
 bool scan_line_eight_byte(const char* line, int32_t* out, const sample_map& m) {
     int32_t values[10];
     bool ok = true;
+#pragma GCC unroll 10
     for (int f = 0; f < 10; ++f) {
         uint64_t x;
         std::memcpy(&x, line + 7 * f - 1, 8);
@@ -108,6 +109,7 @@ bool scan_line_eight_byte(const char* line, int32_t* out, const sample_map& m) {
         ok &= scan_word(x, f == 0 ? 0 : 0xFF00, &values[f]);
     }
     if (!ok) return false;
+#pragma GCC unroll 10
     for (int f = 0; f < 10; ++f)
         put(out + f, values[f], m);
     return true;
@@ -251,6 +253,14 @@ inline span_result parse_span_with(const char* p, const char* e, int32_t* out, s
     return {p, n, false};
 }
 
+// Flattened, so that the line scan is inlined into the loop whatever its size.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((flatten))
+#endif
+span_result parse_span_eight_byte(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
+    return parse_span_with<scan_line_eight_byte>(p, e, out, need, m);
+}
+
 #ifdef MF_GRID_AVX2
 __attribute__((target("avx2"), flatten)) span_result parse_span_avx2(const char* p, const char* e, int32_t* out, size_t need,
                                                              const sample_map& m) {
@@ -311,7 +321,7 @@ span_result parse_span(const char* p, const char* e, int32_t* out, size_t need, 
     case fixed_scan::none:
         break;
     case fixed_scan::eight_byte:
-        return parse_span_with<scan_line_eight_byte>(p, e, out, need, m);
+        return parse_span_eight_byte(p, e, out, need, m);
     case fixed_scan::avx2:
         return parse_span_avx2(p, e, out, need, m);
     }
