@@ -141,8 +141,8 @@ int main(int argc, char** argv) {
             std::snprintf(numpy_text[0], sizeof numpy_text[0], "%.3f", numpy_s);
             std::snprintf(numpy_text[1], sizeof numpy_text[1], "%.1f", numpy_s / convert_s);
         }
-        std::printf("%4d x %-4d %8.1f %9.4f %8.4f %6.2f %9.3f %7.1f %8s %7s %6.0f %8.1f %7.1f %7.1f %7.3f", size,
-                    size, megabytes, convert_s, copy_s, convert_s / copy_s, scanf_s, scanf_s / convert_s, numpy_text[0],
+        std::printf("%4d x %-4d %8.1f %9.4f %8.4f %6.2f %9.3f %7.1f %8s %7s %6.0f %8.1f %7.1f %7.1f %7.3f", size, size,
+                    megabytes, convert_s, copy_s, convert_s / copy_s, scanf_s, scanf_s / convert_s, numpy_text[0],
                     numpy_text[1], megabytes / convert_s, samples / convert_s / 1e6, private_mb,
                     static_cast<double>(convert.peak_kb) * 1024 / 1e6, ns_per_byte);
         std::printf(size == 1024 ? "\n" : " %8.2f\n", ns_per_byte_4096 > 0 ? ns_per_byte / ns_per_byte_4096 : 0.0);

@@ -56,12 +56,10 @@ grid_conversion convert_grid_file(const char* input, const char* output) {
             // Space found block by block as the samples arrive costs about a
             // tenth of a large conversion.
             if (written) out.reserve_ahead(uint64_t{count} * sizeof(int32_t));
-            result.read_status = in.scan(
-                count, map,
-                [&](const int32_t* samples, size_t n) {
-                    // After a failed write the scan goes on: a read error still wins.
-                    if (written) written = out.write(samples, n * sizeof(int32_t));
-                });
+            result.read_status = in.scan(count, map, [&](const int32_t* samples, size_t n) {
+                // After a failed write the scan goes on: a read error still wins.
+                if (written) written = out.write(samples, n * sizeof(int32_t));
+            });
             if (result.read_status != 0) return result.read_status;
             return written ? 0 : ERR_CANT_WRITE_FILE;
         },

@@ -19,6 +19,12 @@
 #include <immintrin.h>
 #endif
 
+#if defined(__GNUC__) || defined(__clang__)
+#define MF_FLATTEN __attribute__((flatten))
+#else
+#define MF_FLATTEN
+#endif
+
 namespace mf::grid {
 
 namespace {
@@ -254,16 +260,14 @@ inline span_result parse_span_with(const char* p, const char* e, int32_t* out, s
 }
 
 // Flattened, so that the line scan is inlined into the loop whatever its size.
-#if defined(__GNUC__) || defined(__clang__)
-__attribute__((flatten))
-#endif
-span_result parse_span_eight_byte(const char* p, const char* e, int32_t* out, size_t need, const sample_map& m) {
+MF_FLATTEN span_result parse_span_eight_byte(const char* p, const char* e, int32_t* out, size_t need,
+                                             const sample_map& m) {
     return parse_span_with<scan_line_eight_byte>(p, e, out, need, m);
 }
 
 #ifdef MF_GRID_AVX2
-__attribute__((target("avx2"), flatten)) span_result parse_span_avx2(const char* p, const char* e, int32_t* out, size_t need,
-                                                             const sample_map& m) {
+__attribute__((target("avx2"), flatten)) span_result parse_span_avx2(const char* p, const char* e, int32_t* out,
+                                                                     size_t need, const sample_map& m) {
     return parse_span_with<scan_line_avx2>(p, e, out, need, m);
 }
 #else
@@ -370,12 +374,7 @@ struct chunk_slot {
 class chunk_pipeline {
 public:
     chunk_pipeline(const char* p, const char* e, size_t count, const sample_map& m, const sample_sink& sink)
-        : next_(p),
-          end_(e),
-          chunk_(chunk_size(static_cast<size_t>(e - p))),
-          count_(count),
-          map_(m),
-          sink_(sink) {}
+        : next_(p), end_(e), chunk_(chunk_size(static_cast<size_t>(e - p))), count_(count), map_(m), sink_(sink) {}
 
     int32_t run(bool with_helper) {
         std::thread helper;

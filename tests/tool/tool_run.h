@@ -22,8 +22,7 @@ struct ToolRun {
 
 // Runs program with args (no shell) and collects its exit code, standard streams
 // and peak memory (its own memory too with watch_private).
-inline ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
-                        bool watch_private = false) {
+inline ToolRun run_tool(const std::string& program, const std::vector<std::string>& args, bool watch_private = false) {
     TempDir streams;
     std::vector<std::string> command{program};
     command.insert(command.end(), args.begin(), args.end());
