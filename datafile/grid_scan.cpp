@@ -13,6 +13,7 @@
 #include "common/alloc.h"
 #include "common/error_codes.h"
 #include "datafile/data_header.h"
+#include "platform/processors.h"
 
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
 #define MF_GRID_AVX2 1
@@ -390,6 +391,7 @@ public:
                 slot.reserve(std::min(count_, most_fields(chunk_)));
             try {
                 helper = std::thread([this] { help(); });
+                platform::run_beside_caller(helper);
             } catch (...) {
             }
         }
