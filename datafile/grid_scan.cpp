@@ -232,8 +232,7 @@ inline size_t fixed_line(const char* line, int32_t* out, const sample_map& m) {
 // The span loop, one copy per line scan so that the scan is inlined into it
 // (its constants stay in registers from line to line).
 template <line_scan Scan>
-inline span_result parse_span_with(const char* p, const char* e, int32_t* out, size_t need,
-                                   const sample_map& mapping) {
+inline span_result parse_span_with(const char* p, const char* e, int32_t* out, size_t need, const sample_map& mapping) {
     // A copy the compiler can keep in registers: the samples written through out
     // might otherwise change the caller's record, so it would be read again
     // after every store.
