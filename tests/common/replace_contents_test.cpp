@@ -117,6 +117,32 @@ TEST(ReplaceContents, DevicesAndFifosAreWrittenInPlace) {
     EXPECT_EQ(sorted_entries(dir), (std::vector<std::string>{"fifo", "full", "sub"}));
 }
 
+// Space set aside for the writes to come is only a hint: the file holds what
+// was written and no more, a new name or a replaced file, and a FIFO, which has
+// no space to set aside, still takes the writes.
+TEST(ReplaceContents, SpaceSetAsideChangesNeitherLengthNorContents) {
+    test::TempDir dir;
+    const auto write_reserving = [](const std::string& path) {
+        return platform::replace_contents(path, [](platform::file_handle& out) {
+            if (!out.write("ab", 2)) return 1;
+            out.reserve_ahead(uint64_t{1} << 20);
+            return out.write(new_contents.data(), new_contents.size()) ? 0 : 1;
+        });
+    };
+    for (const std::string& old : {std::string(), std::string(4096, 'x')}) {
+        if (!old.empty()) test::write_file(dir.file("out"), old);
+        EXPECT_EQ(write_reserving(dir.file("out")).failed, replace_stage::none);
+        EXPECT_EQ(test::read_file(dir.file("out")), "ab" + new_contents);
+        EXPECT_EQ(fs::file_size(dir.file("out")), 2 + new_contents.size());
+    }
+    if (!platform::create_fifo(dir.file("fifo"))) return;
+    std::string received;
+    std::thread reader([&] { received = test::read_file(dir.file("fifo")); });
+    EXPECT_EQ(write_reserving(dir.file("fifo")).failed, replace_stage::none);
+    reader.join();
+    EXPECT_EQ(received, "ab" + new_contents);
+}
+
 TEST(ReplaceContents, AFolderThatRefusesNewFilesFallsBackToWritingInPlace) {
     test::TempDir dir;
     test::write_file(dir.file("out"), "old contents");
