@@ -14,6 +14,7 @@
 #include "common/files.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tests/support/capture.h"
 #include "tests/support/file_faults.h"
 #include "tests/support/temp_dir.h"
@@ -116,6 +117,23 @@ TEST(ReplaceContents, DevicesAndFifosAreWrittenInPlace) {
     EXPECT_EQ(replace_with(dir.file("sub"), new_contents).failed, replace_stage::open);
     EXPECT_EQ(sorted_entries(dir), (std::vector<std::string>{"fifo", "full", "sub"}));
 }
+
+#ifndef _WIN32
+// A replaced file keeps its owner and group where the process may set them
+// (run as root; elsewhere the change of owner is refused and the test skipped).
+TEST(ReplaceContents, OwnerAndGroupAreKept) {
+    test::TempDir dir;
+    const std::string path = dir.file("owned"), log = dir.file("log");
+    test::write_file(path, "old");
+    const auto run = [&](const std::vector<std::string>& args) { return platform::run_process(args, log, log); };
+    const platform::process_result chown = run({"/bin/chown", "4321:4322", path});
+    if (!chown.started || chown.exit_code != 0) GTEST_SKIP() << "this process may not give a file away";
+    ASSERT_EQ(replace_with(path, new_contents).failed, replace_stage::none);
+    EXPECT_EQ(test::read_file(path), new_contents);
+    ASSERT_EQ(run({"/usr/bin/stat", "-c", "%u:%g", path}).exit_code, 0);
+    EXPECT_EQ(test::read_file(log), "4321:4322\n");
+}
+#endif
 
 // Space set aside for the writes to come is only a hint: the file holds what
 // was written and no more, a new name or a replaced file, and a FIFO, which has
