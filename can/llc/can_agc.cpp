@@ -42,8 +42,9 @@ struct agc_module {
     std::atomic<int32_t> active{0};
     int32_t requested = 0;
     int32_t holds = 0;
-    // Set under end_lock by a thread as its last act; an error clears the active
-    // value with it, so a start never sees a thread that is about to end.
+    // Set under end_lock by an ending thread (only can_agc_thread_exists is
+    // cleared after it); an error clears the active value with it, so a start
+    // never sees a thread that is about to end.
     std::mutex end_lock;
     bool ending = false;
     // A stop was asked of the attached thread (it may outlive a stop that timed out,
@@ -230,10 +231,14 @@ void thread_body(thread_args a) {
     const int32_t err = run_loop(a);
     platform::event_close(a.stop);
     agc_module& m = module();
+    {
+        std::lock_guard<std::mutex> hold(m.end_lock);
+        if (err) m.active = 0;
+        m.ending = true;
+    }
+    // Last: whoever sees no thread also sees the active value it left (a reap
+    // waits for this body to return, so a new thread's flag comes after).
     can_agc_thread_exists = false;
-    std::lock_guard<std::mutex> hold(m.end_lock);
-    if (err) m.active = 0;
-    m.ending = true;
 }
 
 }  // namespace
